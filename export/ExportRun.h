@@ -1,0 +1,150 @@
+// The export run: one pass over the items of one folder, a page per mail that passes the
+// filters, written into a folder per year below the export root.
+//
+// The run owns its state (CurrentFolder, CurrentMailItem, YearDir, StopRequested, ...) and
+// talks to whatever drives it (the window, the command line, a test) through ExportHost:
+// the status line, the progress bar, one turn of the front end's event processing per item,
+// and the "From datetime:" field that a complete run advances. The front end hands in the
+// inputs and the application's identity as plain data, so this layer knows nothing of app/.
+#pragma once
+
+#include "outlook/ObjectModel.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillmark {
+
+// The application's identity as the tags and the footer show it: what the version block
+// and the start-up paths hold.
+struct AppIdentity {
+    std::string ProductName;
+    std::string ProductVersion;
+    std::string FileVersion;
+    std::string Comments;
+    std::string ExecutableBaseName;
+};
+
+// What one run reads from its front end, as the user typed it.
+struct ExportInputs {
+    // The folder to export, by the identifiers of its tree node (TOLFolder).
+    outlook::WideString FolderEntryID;
+    outlook::WideString FolderStoreID;
+    // The template file; when empty, TemplateLines is used instead (a template held in
+    // memory, e.g. the built-in one).
+    std::string TemplateFile;
+    std::vector<std::string> TemplateLines;
+    std::string ExportRoot;                     // "Emaildir"
+    std::string AttachmentsDir = "atts";        // "Eattdir", a name below the root
+    std::string FromText;                       // "Edat1"
+    std::string ToText;                         // "Edat2"
+    std::string SizeText;                       // "Esize"
+    std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
+};
+
+// Counts of one run, for front ends that report a summary. The window shows none of them.
+struct ExportStats {
+    int ItemCount = 0;        // items in the folder
+    int ItemsSeen = 0;        // items visited (mail or not)
+    int Exported = 0;         // pages written
+    int Filtered = 0;         // mail items that failed a filter
+    int NotMail = 0;          // items without the mail-item interface
+    int AttachmentsSaved = 0; // attachment files newly written
+    int AttachmentsReused = 0;// attachments found already saved (same size and CRC-32)
+    int PicturesSaved = 0;    // picture files newly written
+    int PicturesReused = 0;
+    double LastMailTime = 0;  // MailTime of the last mail item examined
+};
+
+// The front end as the run sees it. Every call comes from the thread running ExportMails.
+class ExportHost {
+public:
+    virtual ~ExportHost() = default;
+    // The status line: mode 0 normal colour, 1 red.
+    virtual void ShowStatus(const std::string& text, int mode) = 0;
+    virtual void SetProgressMax(int maximum) = 0;
+    virtual void SetProgress(int position) = 0;
+    // One turn of the front end's event processing; the stop command gets in here (it calls
+    // ExportRun::RequestStop). Called once per item, before the stop flag is polled.
+    virtual void ProcessPendingEvents() = 0;
+    // A complete run hands the "From datetime:" field its new text.
+    virtual void SetFromText(const std::string& text) = 0;
+};
+
+enum class ExportOutcome {
+    Completed, // every item visited; From advanced; status "ok"
+    Stopped,   // StopRequested seen before an item; pages so far kept; From unchanged
+    Busy,      // a run was already in progress; nothing was done
+};
+
+// How a page is recognised as the page of a given mail: a comment as the first line of the
+// page carrying the mail's identity (its EntryID, percent-encoded).
+constexpr const char* PageMarkerPrefix = "<!-- quillmark-mail: ";
+constexpr const char* PageMarkerSuffix = " -->";
+
+// The fixed address of the maker that the footer link points to; the product name follows.
+constexpr const char* MakerWebAddress = "https://www.keldane.se/";
+
+class ExportRun {
+public:
+    ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& host, AppIdentity identity);
+    ~ExportRun();
+    ExportRun(const ExportRun&) = delete;
+    ExportRun& operator=(const ExportRun&) = delete;
+
+    // Runs over the folder named by the inputs. Errors (store calls, the template, a page
+    // that cannot be written) end the run by an exception; pages written before stay.
+    // Called while a run is in progress (from inside ProcessPendingEvents, say) it does
+    // nothing and returns Busy.
+    ExportOutcome ExportMails(const ExportInputs& inputs);
+
+    // The stop command: the run sees it before its next item.
+    void RequestStop() { StopRequested = true; }
+    bool IsRunning() const { return running_; }
+    const ExportStats& Stats() const { return stats_; }
+    const AppIdentity& Identity() const { return identity_; }
+
+    // Run state, kept between runs as the window keeps it.
+    std::shared_ptr<outlook::NameSpace> OutlookNameSpace;
+    std::shared_ptr<outlook::Folder> CurrentFolder;
+    std::shared_ptr<outlook::MailItem> CurrentMailItem;
+    std::string YearDir;
+    bool StopRequested = false;
+
+private:
+    struct Impl;
+    void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject);
+
+    ExportHost& host_;
+    AppIdentity identity_;
+    ExportStats stats_;
+    bool running_ = false;
+    std::unique_ptr<Impl> impl_;
+};
+
+// ---- pieces of the run, public for their own tests ----
+
+// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 + ".htm".
+std::string PageFileName(double mailTime, const std::string& subject);
+// The same name with "_1", "_2", ... before ".htm" (n = 0 gives the name itself).
+std::string NumberedPageName(const std::string& pageName, int n);
+
+// Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
+void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
+
+// Inserts the footer line before the first entry equal to "</body>" in any letter case,
+// or as the last entry when there is none.
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity);
+
+// The identity a page is recognised by: the mail's EntryID; for a store that gives none,
+// a fingerprint of the mail's time, subject, sender and body.
+std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject);
+
+// The marker line for a mail identity, and the identity read back from a page file
+// ("" when the page has no marker or cannot be read).
+std::string PageMarkerLine(const std::string& identity);
+std::string ReadPageMarker(const std::string& pagePath);
+
+} // namespace quillmark
