@@ -1,0 +1,225 @@
+#include "SrcLib/uLib.h"
+
+#include "SrcLib/Exceptions.h"
+#include "SrcLib/FastStrings.h"
+#include "platform/FileSystem.h"
+#include "platform/Regional.h"
+
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <mutex>
+
+namespace quillmark {
+
+// ---------------------------------------------------------------- text
+
+std::string FormatByteSize(std::int64_t count) {
+    struct Unit {
+        std::int64_t step;
+        const char* name;
+    };
+    static constexpr Unit kUnits[] = {{1LL << 40, " TB"}, {1LL << 30, " GB"}, {1LL << 20, " MB"}, {1024, " KB"}};
+    for (const Unit& u : kUnits) {
+        if (count / u.step > 0) {
+            // The unit is chosen before rounding, so 1048575 bytes read "1024.0 KB".
+            long double tenths = std::roundl(static_cast<long double>(count) / u.step * 10.0L); // halves away from 0
+            auto whole = static_cast<long long>(tenths / 10.0L);
+            int digit = static_cast<int>(static_cast<long long>(tenths) % 10);
+            return std::to_string(whole) + platform::Regional().DecimalSeparator + std::to_string(digit) + u.name;
+        }
+    }
+    if (count > 0) return std::to_string(count) + " bytes";
+    return {};
+}
+
+std::string EscapeLineBreaks(const std::string& text) {
+    std::string s = ReplaceAll("\r\n", "\\n", text);
+    s = ReplaceAll("\n", "\\n", s);
+    s = ReplaceAll("\r", "\\r", s);
+    return ReplaceAll("\t", "\\t", s);
+}
+
+std::string UnescapeLineBreaks(const std::string& text) {
+    std::string s = ReplaceAll("\\r\\n", "\r\n", text);
+    s = ReplaceAll("\\r", "\r", s);
+    s = ReplaceAll("\\n", "\r\n", s);
+    return ReplaceAll("\\t", "\t", s);
+}
+
+// ---------------------------------------------------------------- file names
+
+namespace {
+
+std::array<char, 256> MakeSanitizeTable() {
+    std::array<char, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+        char c = '_';
+        if (b == 0x21 || b == 0x2D || (b >= 0x30 && b <= 0x39) || (b >= 0x41 && b <= 0x5A) || b == 0x5F ||
+            (b >= 0x61 && b <= 0x7A))
+            c = static_cast<char>(b);
+        else if (b >= 0x3A && b <= 0x40) c = '-';
+        else if (b >= 0xC0 && b <= 0xC6) c = 'A';
+        else if (b >= 0xC8 && b <= 0xCB) c = 'E';
+        else if (b >= 0xCC && b <= 0xCF) c = 'I';
+        else if (b >= 0xD2 && b <= 0xD8) c = 'O'; // the multiplication sign 0xD7 included
+        else if (b >= 0xD9 && b <= 0xDC) c = 'U';
+        else if (b >= 0xE0 && b <= 0xE6) c = 'a';
+        else if (b >= 0xE8 && b <= 0xEB) c = 'e';
+        else if (b >= 0xEC && b <= 0xEF) c = 'i';
+        else if (b >= 0xF2 && b <= 0xF8) c = 'o'; // the division sign 0xF7 included
+        else if (b >= 0xF9 && b <= 0xFC) c = 'u';
+        t[b] = c;
+    }
+    return t;
+}
+
+bool IsNameDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+} // namespace
+
+std::string SanitizeFileName(const std::string& text) {
+    static const std::array<char, 256> kTable = MakeSanitizeTable();
+    std::string s(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) s[i] = kTable[static_cast<unsigned char>(text[i])];
+    std::size_t lead = 0;
+    while (s.size() - lead > 4 && s[lead] == '_') ++lead;
+    s.erase(0, lead);
+    return ReplaceAll("__", "_", s);
+}
+
+std::string FileBaseName(const std::string& path) {
+    std::size_t start = 0;
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsNameDelimiter(path[i - 1])) {
+            start = i;
+            break;
+        }
+    }
+    std::string name = path.substr(start);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::int64_t FileSizeOf(const std::string& path) { return platform::FileSize(path); }
+
+double FileWriteTime(const std::string& path) { return platform::FileLastWriteUtc(path).value_or(0.0); }
+
+namespace {
+std::array<std::uint32_t, 256> MakeCrcTable() {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[i] = c;
+    }
+    return t;
+}
+} // namespace
+
+std::uint32_t Crc32Update(const void* block, std::size_t length, std::uint32_t crc) {
+    static const std::array<std::uint32_t, 256> kTable = MakeCrcTable();
+    const auto* p = static_cast<const unsigned char*>(block);
+    for (std::size_t i = 0; i < length; ++i) crc = kTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+std::uint32_t FileCrc32(const std::string& path) {
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    if (!in) throw EFOpenError("Cannot open file " + path);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    char block[65536]; // larger blocks than the historic 2048 bytes; the CRC is the same
+    while (in) {
+        in.read(block, sizeof block);
+        std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        crc = Crc32Update(block, static_cast<std::size_t>(got), crc);
+    }
+    return ~crc;
+}
+
+bool IsDirectory(const std::string& path) { return platform::IsDirectoryPath(path); }
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+    if (!path.empty() && platform::IsPathDelimiter(path.back())) return path;
+    return path + platform::PathDelim;
+}
+
+bool CreateDirectoryPath(const std::string& dir) {
+    if (dir.empty()) return false;
+    std::string path = dir;
+    if (platform::IsPathDelimiter(path.back())) path.pop_back();
+    // A drive root ("C:", "C:\") counts as present on Windows; off Windows only "/" is a root,
+    // so that a short top-level name such as "/x" is still created.
+    const bool isRoot = platform::PathDelim == '\\' ? path.size() < 3 : path.empty();
+    if (isRoot || IsDirectory(path)) return true;
+    std::size_t cut = std::string::npos;
+    for (std::size_t i = path.size(); i > 0; --i) {
+        char c = path[i - 1];
+        if (platform::IsPathDelimiter(c) || (platform::PathDelim == '\\' && c == ':')) {
+            cut = i;
+            break;
+        }
+    }
+    std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut);
+    if (parent == path) return true;
+    return CreateDirectoryPath(parent) && platform::CreateSingleDirectory(path);
+}
+
+// ---------------------------------------------------------------- start-up values
+
+namespace {
+struct StartupPaths {
+    std::string executablePath, applicationDir, executableBaseName;
+};
+std::once_flag gStartupOnce;
+StartupPaths gStartup;
+
+StartupPaths ComputeStartup(const std::string& exe) {
+    StartupPaths s;
+    s.executablePath = exe;
+    std::size_t cut = 0;
+    for (std::size_t i = exe.size(); i > 0; --i) {
+        if (IsNameDelimiter(exe[i - 1])) {
+            cut = i;
+            break;
+        }
+    }
+    std::string dir = exe.substr(0, cut);
+    if (!dir.empty() && dir.find(":") == std::string::npos && !platform::IsPathDelimiter(dir[0])) {
+        // Made absolute against the working directory.
+        dir = IncludeTrailingPathDelimiter(platform::AnsiPath(std::filesystem::current_path())) + dir;
+    }
+    if (dir.rfind("\\\\?\\", 0) == 0) dir.erase(0, 4);
+    s.applicationDir = dir;
+    std::string name = exe.substr(cut);
+    std::size_t dot = name.find('.');
+    if (dot != std::string::npos) name.erase(dot, 12);
+    s.executableBaseName = name;
+    return s;
+}
+} // namespace
+
+void InitStartupPaths() {
+    std::call_once(gStartupOnce, [] { gStartup = ComputeStartup(platform::ExecutableFilePath()); });
+}
+
+void InitStartupPathsFrom(const std::string& executablePath) {
+    std::call_once(gStartupOnce, [] {});
+    gStartup = ComputeStartup(executablePath);
+}
+
+const std::string& ExecutablePath() {
+    InitStartupPaths();
+    return gStartup.executablePath;
+}
+const std::string& ApplicationDir() {
+    InitStartupPaths();
+    return gStartup.applicationDir;
+}
+const std::string& ExecutableBaseName() {
+    InitStartupPaths();
+    return gStartup.executableBaseName;
+}
+
+} // namespace quillmark

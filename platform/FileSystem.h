@@ -1,0 +1,81 @@
+// The file system as the rest of the program sees it. Paths are 8-bit strings in the
+// ANSI code page; off Windows they are converted to and from UTF-8 here, so that a
+// subject with "ö" becomes a file name the desktop shows as "ö".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillmark::platform {
+
+// "\" on Windows, "/" elsewhere.
+extern const char PathDelim;
+
+// True for "\" and "/" on every platform (names from mail may carry either), and ":" where asked.
+inline bool IsPathDelimiter(char c) { return c == '\\' || c == '/'; }
+
+bool FileExists(const std::string& path);      // a file, not a directory
+bool PathExists(const std::string& path);      // anything
+bool IsDirectoryPath(const std::string& path); // the directory attribute is set
+bool CreateSingleDirectory(const std::string& path);
+bool DeleteFilePath(const std::string& path);
+bool RenameFilePath(const std::string& from, const std::string& to);
+
+// Size in bytes (64-bit), or -1 when there is no such entry.
+std::int64_t FileSize(const std::string& path);
+
+// Last-write time as a date value in UTC (days since 1899-12-30), or nullopt when the file
+// cannot be opened.
+std::optional<double> FileLastWriteUtc(const std::string& path);
+
+// Sets the last-write time from a local date value through the two-second DOS date-time
+// rule: years 1980 to 2099 only, seconds rounded down to even. False when the value is out
+// of range or the file cannot be opened; nothing is changed then.
+bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue);
+
+// The directory is writable by this process (used to decide where defaults may go).
+bool IsDirectoryWritable(const std::string& path);
+
+// Names in a directory (files and directories, without "." and ".."), unsorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+// Writes data to path through a temporary file in the same directory, flushed and renamed
+// over the target, so that a crash never leaves a half file in place of a good one.
+// Throws EFCreateError when the temporary file cannot be made, and Exception with the
+// system's reason when writing or renaming fails.
+// durable: also sync the data to disk before the rename (settings; pages skip it for speed).
+void WriteFileAtomic(const std::string& path, const std::string& data, bool durable = false);
+
+// Reads a whole file; throws EFOpenError ("Cannot open file %s") when it cannot be opened.
+std::string ReadWholeFile(const std::string& path);
+
+// Full path of the running executable as the system reports it.
+std::string ExecutableFilePath();
+
+// Per-user directories (XDG on POSIX, %APPDATA% on Windows), without a trailing delimiter.
+std::string UserDataDirectory();
+std::string UserConfigDirectory();
+
+// The current local date and time as a date value.
+double NowLocal();
+
+// Local time <-> UTC for a date value (the zone rules of the date itself).
+double LocalToUtc(double localDateValue);
+double UtcToLocal(double utcDateValue);
+
+} // namespace quillmark::platform
+
+#include <filesystem>
+
+namespace quillmark::platform {
+
+// The native path for an 8-bit ANSI path: what std::fstream and std::filesystem take.
+// Off Windows the bytes are converted to UTF-8; on Windows to UTF-16.
+std::filesystem::path NativePath(const std::string& ansiPath);
+
+// The ANSI form of a native path (characters outside the code page become "?").
+std::string AnsiPath(const std::filesystem::path& path);
+
+} // namespace quillmark::platform
