@@ -1,0 +1,119 @@
+#include "SrcLib/Exceptions.h"
+#include "SrcLib/uLib.h"
+#include "TempDir.h"
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace quillmark;
+using quillmark::test::TempDir;
+
+namespace {
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+} // namespace
+
+TEST(SanitizeFileName, Table) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Re: M\xF6te 12.5", "Re-_Mote_12_5"},
+        {"a b", "a_b"},
+        {"C:\\x", "C-_x"},
+        {"Fw: [ext] Offer 50% \xF7 2", "Fw-_ext_Offer_50_o_2"},
+        {"___ab", "_ab"},  // one underscore dropped by the leading rule, the pair then halved
+        {"__ab", "_ab"},   // four characters keep their leading underscores; the pair is halved
+        {"x____y", "x__y"},
+        {"_____", "__"},   // five: leading rule to four, then halved
+        {"\xC7" "a va", "a_va"},
+        {"", ""},
+        {"\xD7\xF7", "Oo"}, // multiplication and division signs sit inside the O ranges
+        {"!-_09AZaz", "!-_09AZaz"},
+        {"<=>?@", "-----"},
+        {"\x80\xBF\xD0\xD1\xDD\xDE\xDF\xF0\xF1\xFD\xFF", "__"}, // eleven "_", cut to four, halved
+        {"\xC0\xC6\xC8\xCC\xD2\xD9\xE0\xE6\xE8\xEC\xF2\xF9", "AAEIOUaaeiou"},
+    };
+    for (auto& [in, out] : cases) EXPECT_EQ(SanitizeFileName(in), out) << in;
+}
+
+TEST(SanitizeFileName, RunsOfUnderscoresBecomeHalfRoundedUp) {
+    for (int k = 1; k <= 9; ++k) {
+        std::string in = "x" + std::string(static_cast<std::size_t>(k), ' ') + "y";
+        EXPECT_EQ(SanitizeFileName(in), "x" + std::string(static_cast<std::size_t>((k + 1) / 2), '_') + "y") << k;
+    }
+}
+
+TEST(FileBaseName, Table) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"notes", "notes"},
+        {"C:\\dir.old\\file", "file"},
+        {".profile", ""},
+        {"C:\\a\\report.final.pdf", "report.final"},
+        {"/home/u/mail/scan.jp", "scan"}, // "/" separates names too
+        {"C:name.txt", "name"},
+        {"dir/", ""},
+    };
+    for (auto& [in, out] : cases) EXPECT_EQ(FileBaseName(in), out) << in;
+}
+
+TEST(FileHelpers, SizeTimeAndCrcOfFiles) {
+    TempDir dir;
+    std::string abc = dir.File("abc.txt"), empty = dir.File("empty"), missing = dir.File("missing");
+    WriteBytes(abc, "abc");
+    WriteBytes(empty, "");
+    EXPECT_EQ(FileSizeOf(missing), -1);
+    EXPECT_EQ(FileSizeOf(empty), 0);
+    EXPECT_EQ(FileSizeOf(abc), 3);
+    EXPECT_EQ(FileWriteTime(missing), 0.0);
+    EXPECT_GT(FileWriteTime(abc), 40000.0); // some time after 2009
+    EXPECT_EQ(FileCrc32(abc), 0x352441C2u);
+    EXPECT_EQ(FileCrc32(empty), 0u);
+    EXPECT_THROW(FileCrc32(missing), EFOpenError);
+}
+
+TEST(FileHelpers, CrcOfAFileLargerThanOneBlock) {
+    TempDir dir;
+    std::string data;
+    for (int i = 0; i < 200000; ++i) data += static_cast<char>(i * 31 + 7);
+    WriteBytes(dir.File("big"), data);
+    EXPECT_EQ(FileCrc32(dir.File("big")), ~Crc32Update(data.data(), data.size(), 0xFFFFFFFFu));
+    EXPECT_EQ(~Crc32Update("123456789", 9, 0xFFFFFFFFu), 0xCBF43926u); // the standard check value
+}
+
+TEST(CreateDirectoryPath, Cases) {
+    TempDir dir;
+    EXPECT_FALSE(CreateDirectoryPath(""));
+    EXPECT_TRUE(CreateDirectoryPath("/"));
+    std::string deep = dir.Dir() + "a/b/c/";
+    EXPECT_TRUE(CreateDirectoryPath(deep));
+    EXPECT_TRUE(IsDirectory(dir.Dir() + "a/b/c"));
+    EXPECT_TRUE(CreateDirectoryPath(deep)); // already there
+    // A relative name without any delimiter has an empty parent: false, nothing made.
+    EXPECT_FALSE(CreateDirectoryPath("quillmark-relative-newdir"));
+    EXPECT_FALSE(IsDirectory("quillmark-relative-newdir"));
+    // A file in the way: the deeper level fails, the levels made before stay.
+    WriteBytes(dir.File("file"), "x");
+    EXPECT_FALSE(CreateDirectoryPath(dir.Dir() + "file/sub"));
+    EXPECT_TRUE(CreateDirectoryPath(dir.Dir() + "p/q"));
+    EXPECT_TRUE(IsDirectory(dir.Dir() + "p"));
+}
+
+TEST(StartupPaths, BaseNameAndDirectory) {
+    InitStartupPathsFrom("/opt/q/tool.exe");
+    EXPECT_EQ(ExecutableBaseName(), "tool");
+    EXPECT_EQ(ApplicationDir(), "/opt/q/");
+    InitStartupPathsFrom("/opt/q/my.tool.exe");
+    EXPECT_EQ(ExecutableBaseName(), "my");
+    InitStartupPathsFrom("/opt/q/quillmark");
+    EXPECT_EQ(ExecutableBaseName(), "quillmark");
+    // Twelve characters go from the first dot on; what follows them stays.
+    InitStartupPathsFrom("/x/a.123456789012345");
+    EXPECT_EQ(ExecutableBaseName(), "a2345");
+    InitStartupPathsFrom("\\\\?\\C:\\Tools\\Q.exe");
+    EXPECT_EQ(ApplicationDir(), "C:\\Tools\\");
+    EXPECT_EQ(ExecutableBaseName(), "Q");
+    InitStartupPathsFrom(platform::ExecutableFilePath());
+    EXPECT_FALSE(ExecutablePath().empty());
+    EXPECT_EQ(ExecutableBaseName(), "srclib_tests");
+}
