@@ -28,32 +28,55 @@ const unsigned char* ScanForPattern(const unsigned char* range, const unsigned c
     return nullptr;
 }
 
+namespace {
+
+// A pattern with its skip table, so that a replace-all pass builds the table once
+// instead of once per occurrence; each search is still the same skip-table scan.
+class PatternSearch {
+public:
+    explicit PatternSearch(const std::string& pattern)
+        : p_(reinterpret_cast<const unsigned char*>(pattern.data())), m_(pattern.size()) {
+        if (m_ > 0) BuildSkipTable(p_, m_, table_);
+    }
+    // 1-based position of the first match at or after start (>= 1), or 0.
+    std::size_t Find(const std::string& text, std::size_t start) const {
+        const std::size_t n = text.size();
+        if (m_ == 0 || n < m_ || start > n) return 0;
+        const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+        const unsigned char* hit = ScanForPattern(t + (start - 1), p_, n - start + 1, table_, m_);
+        return hit ? static_cast<std::size_t>(hit - t) + 1 : 0;
+    }
+
+private:
+    const unsigned char* p_;
+    std::size_t m_;
+    std::int32_t table_[256];
+};
+
+} // namespace
+
 std::size_t FindSubstring(const std::string& pattern, const std::string& text, std::size_t start) {
     if (start < 1) throw EAssertionFailed("Assertion failed (FastStrings, line " + std::to_string(__LINE__) + ")");
-    const std::size_t m = pattern.size(), n = text.size();
-    if (m == 0 || n < m || start > n) return 0;
-    std::int32_t table[256];
-    const auto* p = reinterpret_cast<const unsigned char*>(pattern.data());
-    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
-    BuildSkipTable(p, m, table);
-    const unsigned char* hit = ScanForPattern(t + (start - 1), p, n - start + 1, table, m);
-    return hit ? static_cast<std::size_t>(hit - t) + 1 : 0;
+    if (pattern.empty() || text.size() < pattern.size()) return 0;
+    return PatternSearch(pattern).Find(text, start);
 }
 
 std::string ReplaceAll(const std::string& find, const std::string& replacement, const std::string& source) {
     if (find == replacement || find.empty()) return source;
+    const PatternSearch search(find);
+    std::size_t pos = search.Find(source, 1);
+    if (pos == 0) return source;
     // The text after an inserted replacement is the untouched rest of the source, so
     // building the result left to right gives the same text as replacing in place and
     // resuming the search after each insertion, without the quadratic copying.
     std::string out;
-    std::size_t from = 1, pos = FindSubstring(find, source, 1);
-    if (pos == 0) return source;
     out.reserve(source.size());
+    std::size_t from = 1;
     while (pos != 0) {
         out.append(source, from - 1, pos - from);
         out += replacement;
         from = pos + find.size();
-        pos = from <= source.size() ? FindSubstring(find, source, from) : 0;
+        pos = search.Find(source, from);
     }
     out.append(source, from - 1, std::string::npos);
     return out;
