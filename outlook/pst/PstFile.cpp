@@ -1,0 +1,337 @@
+#include "outlook/pst/PstFile.h"
+
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace quillmark::outlook::pst {
+
+const PropertySetGuid PsetidCommon = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                      0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const PropertySetGuid PsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+PffError::~PffError() {
+    if (error_)
+        libpff_error_free(&error_);
+}
+
+std::string PffError::Reason() const {
+    if (!error_)
+        return "unknown error";
+    std::vector<char> buffer(8192, '\0');
+    if (libpff_error_backtrace_sprint(error_, buffer.data(), buffer.size()) < 0)
+        return "unknown error";
+    // The first line is the innermost cause ("libpff_io_handle_read_file_header: invalid
+    // file signature."); the lines after it only say which caller gave up.
+    std::string text(buffer.data());
+    std::string line = text.substr(0, text.find('\n'));
+    std::size_t colon = line.find(": ");
+    if (colon != std::string::npos && line.compare(0, 3, "lib") == 0)
+        line.erase(0, colon + 2);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line.empty() ? "unknown error" : line;
+}
+
+namespace {
+
+class RecordSet {
+public:
+    RecordSet() = default;
+    RecordSet(const RecordSet&) = delete;
+    RecordSet& operator=(const RecordSet&) = delete;
+    ~RecordSet() {
+        if (set_)
+            libpff_record_set_free(&set_, nullptr);
+    }
+    libpff_record_set_t** Out() { return &set_; }
+    libpff_record_set_t* Get() const { return set_; }
+
+private:
+    libpff_record_set_t* set_ = nullptr;
+};
+
+class RecordEntry {
+public:
+    RecordEntry() = default;
+    RecordEntry(const RecordEntry&) = delete;
+    RecordEntry& operator=(const RecordEntry&) = delete;
+    ~RecordEntry() {
+        if (entry_)
+            libpff_record_entry_free(&entry_, nullptr);
+    }
+    libpff_record_entry_t** Out() { return &entry_; }
+    libpff_record_entry_t* Get() const { return entry_; }
+
+private:
+    libpff_record_entry_t* entry_ = nullptr;
+};
+
+} // namespace
+
+void PstFile::OpenCommon(const std::string& name) {
+    path_ = name;
+    PffError error;
+    if (libpff_file_initialize(&file_, error.Out()) != 1) {
+        file_ = nullptr;
+        throw EStoreError("Cannot open the Outlook data file \"" + name + "\": " + error.Reason());
+    }
+}
+
+std::shared_ptr<PstFile> PstFile::Open(const std::string& path, std::shared_ptr<WarningSink> warnings) {
+    std::shared_ptr<PstFile> file(new PstFile());
+    file->warnings_ = std::move(warnings);
+    file->OpenCommon(path);
+    PffError error;
+    const std::string native = platform::NativePath(path).string();
+    if (libpff_file_open(file->file_, native.c_str(), libpff_get_access_flags_read(), error.Out()) != 1)
+        throw EStoreError("Cannot open the Outlook data file \"" + path + "\": " + error.Reason());
+    return file;
+}
+
+std::shared_ptr<PstFile> PstFile::OpenMemory(std::string bytes, const std::string& name,
+                                             std::shared_ptr<WarningSink> warnings) {
+    std::shared_ptr<PstFile> file(new PstFile());
+    file->warnings_ = std::move(warnings);
+    file->memory_ = std::move(bytes);
+    file->OpenCommon(name);
+    libbfio_error_t* ioError = nullptr;
+    if (libbfio_memory_range_initialize(&file->memoryIo_, &ioError) != 1 ||
+        libbfio_memory_range_set(file->memoryIo_, reinterpret_cast<std::uint8_t*>(file->memory_.data()),
+                                 file->memory_.size(), &ioError) != 1) {
+        if (ioError)
+            libbfio_error_free(&ioError);
+        throw EStoreError("Cannot open the Outlook data file \"" + name + "\": out of memory");
+    }
+    PffError error;
+    if (libpff_file_open_file_io_handle(file->file_, file->memoryIo_, libpff_get_access_flags_read(),
+                                        error.Out()) != 1)
+        throw EStoreError("Cannot open the Outlook data file \"" + name + "\": " + error.Reason());
+    return file;
+}
+
+PstFile::~PstFile() {
+    if (file_) {
+        libpff_file_close(file_, nullptr); // fails harmlessly when the open failed
+        libpff_file_free(&file_, nullptr);
+    }
+    if (memoryIo_)
+        libbfio_handle_free(&memoryIo_, nullptr);
+}
+
+void PstFile::Warn(const std::string& message) const {
+    if (warnings_)
+        warnings_->Warn(message);
+}
+
+ItemHandle::~ItemHandle() {
+    if (item_)
+        libpff_item_free(&item_, nullptr);
+}
+
+std::uint32_t ItemHandle::Identifier() const {
+    std::uint32_t id = 0;
+    PffError error;
+    if (libpff_item_get_identifier(item_, &id, error.Out()) != 1)
+        throw EStoreError("Cannot read an item of \"" + file_->Path() + "\": " + error.Reason());
+    return id;
+}
+
+namespace {
+
+RawProperty ReadEntry(libpff_record_entry_t* entry, const std::string& path, std::uint32_t id) {
+    RawProperty raw;
+    PffError error;
+    auto fail = [&](PffError& e) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%04X", id);
+        return EStoreError("Cannot read property " + std::string(hex) + " in \"" + path + "\": " + e.Reason());
+    };
+    if (libpff_record_entry_get_value_type(entry, &raw.type, error.Out()) != 1)
+        throw fail(error);
+    std::size_t size = 0;
+    if (libpff_record_entry_get_data_size(entry, &size, error.Out()) != 1)
+        throw fail(error);
+    // Zero-length values are legal (an empty string); libpff reports reading them as an
+    // error, so they are not read at all.
+    if (size > 0) {
+        raw.data.resize(size);
+        if (libpff_record_entry_get_data(entry, reinterpret_cast<std::uint8_t*>(raw.data.data()), size,
+                                         error.Out()) != 1)
+            throw fail(error);
+    }
+    return raw;
+}
+
+// Opens record set 0 of an item; false when the item has no properties at all.
+bool OpenRecordSet(libpff_item_t* item, RecordSet& set, const std::string& path) {
+    PffError error;
+    int count = 0;
+    if (libpff_item_get_number_of_record_sets(item, &count, error.Out()) != 1)
+        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
+    if (count < 1)
+        return false;
+    if (libpff_item_get_record_set_by_index(item, 0, set.Out(), error.Out()) != 1)
+        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
+    return true;
+}
+
+} // namespace
+
+std::optional<RawProperty> ItemHandle::Find(std::uint32_t propertyId) const {
+    RecordSet set;
+    if (!OpenRecordSet(item_, set, file_->Path()))
+        return std::nullopt;
+    RecordEntry entry;
+    PffError error;
+    int found = libpff_record_set_get_entry_by_type(
+        set.Get(), propertyId, 0, entry.Out(),
+        LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE | LIBPFF_ENTRY_VALUE_FLAG_IGNORE_NAME_TO_ID_MAP, error.Out());
+    if (found == 0)
+        return std::nullopt;
+    if (found < 0)
+        throw EStoreError("Cannot read the properties of an item in \"" + file_->Path() + "\": " + error.Reason());
+    return ReadEntry(entry.Get(), file_->Path(), propertyId);
+}
+
+namespace {
+
+template <typename Match>
+std::optional<RawProperty> FindNamedEntry(libpff_item_t* item, const std::string& path, Match&& match) {
+    RecordSet set;
+    if (!OpenRecordSet(item, set, path))
+        return std::nullopt;
+    int count = 0;
+    PffError error;
+    if (libpff_record_set_get_number_of_entries(set.Get(), &count, error.Out()) != 1)
+        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
+    for (int i = 0; i < count; ++i) {
+        RecordEntry entry;
+        PffError entryError;
+        if (libpff_record_set_get_entry_by_index(set.Get(), i, entry.Out(), entryError.Out()) != 1)
+            continue; // one broken entry must not hide the others
+        std::uint32_t tag = 0;
+        if (libpff_record_entry_get_entry_type(entry.Get(), &tag, entryError.Out()) != 1 || tag < 0x8000)
+            continue;
+        libpff_name_to_id_map_entry_t* name = nullptr; // owned by the entry
+        if (libpff_record_entry_get_name_to_id_map_entry(entry.Get(), &name, entryError.Out()) != 1 || !name)
+            continue;
+        PropertySetGuid guid{};
+        std::uint8_t kind = 0;
+        if (libpff_name_to_id_map_entry_get_guid(name, guid.data(), guid.size(), entryError.Out()) != 1 ||
+            libpff_name_to_id_map_entry_get_type(name, &kind, entryError.Out()) != 1)
+            continue;
+        if (match(name, guid, kind))
+            return ReadEntry(entry.Get(), path, tag);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, std::uint32_t longId) const {
+    return FindNamedEntry(item_, file_->Path(),
+                          [&](libpff_name_to_id_map_entry_t* name, const PropertySetGuid& guid, std::uint8_t kind) {
+                              if (kind != LIBPFF_NAME_TO_ID_MAP_ENTRY_TYPE_NUMERIC || guid != set)
+                                  return false;
+                              std::uint32_t number = 0;
+                              PffError e;
+                              return libpff_name_to_id_map_entry_get_number(name, &number, e.Out()) == 1 &&
+                                     number == longId;
+                          });
+}
+
+std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, const std::string& wanted) const {
+    return FindNamedEntry(item_, file_->Path(),
+                          [&](libpff_name_to_id_map_entry_t* name, const PropertySetGuid& guid, std::uint8_t kind) {
+                              if (kind != LIBPFF_NAME_TO_ID_MAP_ENTRY_TYPE_STRING || guid != set)
+                                  return false;
+                              std::size_t size = 0;
+                              PffError e;
+                              if (libpff_name_to_id_map_entry_get_utf8_string_size(name, &size, e.Out()) != 1 ||
+                                  size != wanted.size() + 1)
+                                  return false;
+                              std::string text(size, '\0');
+                              if (libpff_name_to_id_map_entry_get_utf8_string(
+                                      name, reinterpret_cast<std::uint8_t*>(text.data()), size, e.Out()) != 1)
+                                  return false;
+                              text.resize(wanted.size());
+                              // Names of the public-strings set compare without regard to case.
+                              return std::equal(text.begin(), text.end(), wanted.begin(), wanted.end(),
+                                                [](char a, char b) {
+                                                    return std::tolower(static_cast<unsigned char>(a)) ==
+                                                           std::tolower(static_cast<unsigned char>(b));
+                                                });
+                          });
+}
+
+std::optional<WideString> TextOfRaw(const RawProperty& raw, std::uint32_t codePage, std::u16string_view separator) {
+    switch (raw.type) {
+    case ptype::Unicode:
+        return Utf16FromLittleEndian(raw.data);
+    case ptype::String8:
+        return DecodeCodePage(raw.data, codePage);
+    case ptype::MultiFlag | ptype::Unicode:
+    case ptype::MultiFlag | ptype::String8: {
+        auto values = SplitMultiValue(raw.data);
+        if (!values)
+            return std::nullopt;
+        WideString joined;
+        for (std::size_t i = 0; i < values->size(); ++i) {
+            if (i > 0)
+                joined += separator;
+            joined += raw.type == (ptype::MultiFlag | ptype::Unicode) ? Utf16FromLittleEndian((*values)[i])
+                                                                      : DecodeCodePage((*values)[i], codePage);
+        }
+        return joined;
+    }
+    case ptype::Boolean:
+        if (raw.data.empty())
+            return std::nullopt;
+        return raw.data[0] ? WideString(u"True") : WideString(u"False");
+    case ptype::Int16:
+    case ptype::Int32:
+    case ptype::Int64: {
+        std::int64_t value = 0;
+        if (raw.type == ptype::Int16 && raw.data.size() >= 2)
+            value = static_cast<std::int16_t>(static_cast<unsigned char>(raw.data[0]) |
+                                              (static_cast<unsigned char>(raw.data[1]) << 8));
+        else if (raw.type == ptype::Int32 && raw.data.size() >= 4)
+            value = static_cast<std::int32_t>(*ReadUInt32(raw.data));
+        else if (raw.type == ptype::Int64 && raw.data.size() >= 8)
+            value = static_cast<std::int64_t>(*ReadUInt64(raw.data));
+        else
+            return std::nullopt;
+        std::string digits = std::to_string(value);
+        return WideString(digits.begin(), digits.end());
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<WideString> ItemHandle::FindText(std::uint32_t propertyId, std::uint32_t codePage) const {
+    auto raw = Find(propertyId);
+    if (!raw || (raw->type != ptype::Unicode && raw->type != ptype::String8))
+        return std::nullopt;
+    return TextOfRaw(*raw, codePage, u"; ");
+}
+
+std::optional<std::int64_t> ItemHandle::FindInteger(std::uint32_t propertyId) const {
+    auto raw = Find(propertyId);
+    if (!raw)
+        return std::nullopt;
+    if (raw->type == ptype::Int32 && raw->data.size() >= 4)
+        return static_cast<std::int32_t>(*ReadUInt32(raw->data));
+    if (raw->type == ptype::Int64 && raw->data.size() >= 8)
+        return static_cast<std::int64_t>(*ReadUInt64(raw->data));
+    if (raw->type == ptype::Int16 && raw->data.size() >= 2)
+        return static_cast<std::int16_t>(static_cast<unsigned char>(raw->data[0]) |
+                                         (static_cast<unsigned char>(raw->data[1]) << 8));
+    return std::nullopt;
+}
+
+} // namespace quillmark::outlook::pst
