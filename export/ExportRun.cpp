@@ -1,0 +1,323 @@
+#include "export/ExportRun.h"
+
+#include "SrcLib/DateTime.h"
+#include "SrcLib/uLib.h"
+#include "export/HtmlText.h"
+#include "export/MailTags.h"
+#include "export/SubjectFilter.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "template/PageProducer.h"
+
+#include <fstream>
+#include <optional>
+
+namespace quillmark {
+
+namespace {
+
+constexpr std::size_t MaxSubjectNameLength = 44;
+
+// Clears the running flag on every way out of a run, errors included.
+struct RunningFlag {
+    explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~RunningFlag() { flag_ = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+    bool& flag_;
+};
+
+std::string PercentEncodeIdentity(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool IsNumberedSibling(const std::string& candidate, const std::string& stem) {
+    // stem + "_" + digits + ".htm"
+    if (candidate.size() < stem.size() + 6) return false;
+    if (candidate.compare(0, stem.size(), stem) != 0 || candidate[stem.size()] != '_') return false;
+    if (candidate.compare(candidate.size() - 4, 4, ".htm") != 0) return false;
+    for (std::size_t i = stem.size() + 1; i < candidate.size() - 4; ++i)
+        if (candidate[i] < '0' || candidate[i] > '9') return false;
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Pieces
+
+std::string PageFileName(double mailTime, const std::string& subject) {
+    std::string name = SanitizeFileName(subject);
+    if (name.size() > MaxSubjectNameLength) name.resize(MaxSubjectNameLength);
+    return "m" + FormatDateTime("yyyymmddhhnn", mailTime) + "_" + name + ".htm";
+}
+
+std::string NumberedPageName(const std::string& pageName, int n) {
+    if (n == 0) return pageName;
+    const std::string stem = pageName.substr(0, pageName.size() - 4); // without ".htm"
+    return stem + "_" + std::to_string(n) + ".htm";
+}
+
+void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+        const char c = text[i];
+        if (c == '\0') break;
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text, start, i - start);
+            if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+            start = i + 1;
+        }
+    }
+    // The rest after the last line break is a line of its own, unless the text ended right
+    // at a break.
+    if (i > start) lines.emplace_back(text, start, i - start);
+}
+
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
+    std::size_t position = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.size() != 7) continue;
+        bool equal = true;
+        for (std::size_t k = 0; k < 7 && equal; ++k) {
+            char c = line[k];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            equal = c == "</body>"[k];
+        }
+        if (equal) {
+            position = i;
+            break;
+        }
+    }
+    std::string footer =
+        "<SMALL style=\"font-family: verdana; font-size: 60%; border-top: silver 1px black; padding-top:2px\">";
+    footer += '\r';
+    footer += "<A href=\"";
+    footer += MakerWebAddress;
+    footer += UrlEncodePath(identity.ProductName);
+    footer += "\">";
+    AppendHtmlEscaped(footer, identity.ProductName);
+    footer += " v";
+    AppendHtmlEscaped(footer, identity.ProductVersion);
+    footer += "</A></SMALL>";
+    footer += '\r';
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), std::move(footer));
+}
+
+std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject) {
+    const std::string entryId = platform::Utf8FromUtf16(mail.GetText(outlook::dispid::EntryID));
+    if (!entryId.empty()) return PercentEncodeIdentity(entryId);
+    // A store without EntryIDs: the mail's time to the second, subject, sender and body
+    // tell it from its neighbours well enough to keep it from taking another mail's page.
+    std::uint32_t crc = 0;
+    auto feed = [&crc](const std::string& s) {
+        crc = Crc32Update(s.data(), s.size(), crc);
+        crc = Crc32Update("\n", 1, crc);
+    };
+    feed(FormatDateTime("yyyymmddhhnnss", mailTime));
+    feed(subject);
+    feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::SenderName)));
+    feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::Body)));
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(crc));
+    return std::string("crc32-") + buf;
+}
+
+std::string PageMarkerLine(const std::string& identity) {
+    return std::string(PageMarkerPrefix) + identity + PageMarkerSuffix;
+}
+
+std::string ReadPageMarker(const std::string& pagePath) {
+    std::ifstream in(platform::NativePath(pagePath), std::ios::binary);
+    if (!in) return {};
+    std::string first;
+    std::getline(in, first);
+    if (!first.empty() && first.back() == '\r') first.pop_back();
+    const std::string prefix = PageMarkerPrefix, suffix = PageMarkerSuffix;
+    if (first.size() < prefix.size() + suffix.size() || first.compare(0, prefix.size(), prefix) != 0 ||
+        first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return {};
+    return first.substr(prefix.size(), first.size() - prefix.size() - suffix.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// The run
+
+struct ExportRun::Impl {
+    TPageProducer PPMail;
+    MailTagContext Tags;
+    AttachmentCounts Attachments, Pictures;
+    std::vector<std::string> PageLines;
+    std::string PageData;
+};
+
+ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& host, AppIdentity identity)
+    : OutlookNameSpace(std::move(nameSpace)), host_(host), identity_(std::move(identity)),
+      impl_(std::make_unique<Impl>()) {
+    impl_->PPMail.OnHTMLTag = [this](TPageProducer&, TTag, const std::string& tagString, TStrings& tagParams,
+                                     std::string& replaceText) {
+        PPMailHTMLTag(impl_->Tags, tagString, tagParams, replaceText);
+    };
+}
+
+ExportRun::~ExportRun() = default;
+
+ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
+    // The front end's event processing runs inside the item loop; a second export command
+    // arriving there must not start a run within the run.
+    if (running_) return ExportOutcome::Busy;
+    RunningFlag runningFlag(running_);
+
+    stats_ = ExportStats{};
+    impl_->Attachments = AttachmentCounts{};
+    impl_->Pictures = AttachmentCounts{};
+
+    if (!OutlookNameSpace) throw Exception("No mail store is open");
+    CurrentFolder = OutlookNameSpace->GetFolderFromID(inputs.FolderEntryID, inputs.FolderStoreID);
+
+    const std::int32_t minBodyLength = TryParseInt(inputs.SizeText).value_or(0);
+    const double fromTime = TryParseDateTime(inputs.FromText).value_or(0.0);
+    const double toTime = TryParseDateTime(inputs.ToText).value_or(EncodeDate(2099, 12, 31));
+    StopRequested = false;
+
+    auto& tags = impl_->Tags;
+    tags.ExportRoot = inputs.ExportRoot;
+    tags.AttachmentsDir = inputs.AttachmentsDir;
+    tags.Identity = identity_;
+    tags.Attachments = &impl_->Attachments;
+    tags.Pictures = &impl_->Pictures;
+    tags.CurrentMailItem.reset();
+    if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
+
+    const int count = CurrentFolder->Items()->Count();
+    stats_.ItemCount = count;
+    host_.SetProgressMax(count);
+
+    const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
+    double mailTime = 0;
+    for (int index = 1; index <= count; ++index) {
+        host_.SetProgress(index);
+        host_.ProcessPendingEvents();
+        if (StopRequested) {
+            stats_.AttachmentsSaved = impl_->Attachments.Saved;
+            stats_.AttachmentsReused = impl_->Attachments.Reused;
+            stats_.PicturesSaved = impl_->Pictures.Saved;
+            stats_.PicturesReused = impl_->Pictures.Reused;
+            return ExportOutcome::Stopped;
+        }
+        impl_->PageLines.clear();
+
+        CurrentMailItem.reset();
+        tags.CurrentMailItem.reset();
+        auto item = CurrentFolder->Items()->Item(index);
+        ++stats_.ItemsSeen;
+        auto mail = item ? item->QueryMailItem() : nullptr;
+        if (!mail) {
+            ++stats_.NotMail;
+            continue;
+        }
+        CurrentMailItem = mail;
+
+        mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
+        if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
+        stats_.LastMailTime = mailTime;
+        const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
+        const std::string subject = platform::AnsiFromUtf16(mail->GetText(outlook::dispid::Subject));
+
+        const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
+                            bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
+        host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
+                         passes ? 0 : 1);
+        if (!passes) {
+            ++stats_.Filtered;
+            continue;
+        }
+        ExportPage(inputs, mailTime, subject);
+        ++stats_.Exported;
+        stats_.AttachmentsSaved = impl_->Attachments.Saved;
+        stats_.AttachmentsReused = impl_->Attachments.Reused;
+        stats_.PicturesSaved = impl_->Pictures.Saved;
+        stats_.PicturesReused = impl_->Pictures.Reused;
+    }
+
+    host_.SetFromText(DateTimeToText(mailTime));
+    host_.ShowStatus("ok", 0);
+    return ExportOutcome::Completed;
+}
+
+void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject) {
+    const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
+    const std::string year = FormatDateTime("yyyy", mailTime);
+    const std::string pageName = PageFileName(mailTime, subject);
+    YearDir = root + year;
+
+    auto& tags = impl_->Tags;
+    tags.CurrentMailItem = CurrentMailItem;
+    tags.YearDir = YearDir;
+
+    auto& producer = impl_->PPMail;
+    if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
+    const std::string expanded = producer.ExpandTemplate();
+
+    auto& lines = impl_->PageLines;
+    SplitPageLines(expanded, lines);
+    AddFooter(lines, identity_);
+
+    CreateDirectoryPath(YearDir);
+    const std::string dir = YearDir + platform::PathDelim;
+
+    // The page name is made of the minute and the subject, so two mails can share it. A
+    // page already there is replaced only when it is this mail's own (its marker line
+    // names this mail); otherwise the mail takes the next free "_1", "_2", ... name.
+    const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
+    std::string target = dir + pageName;
+    if (platform::PathExists(target) && ReadPageMarker(target) != identity) {
+        const std::string stem = pageName.substr(0, pageName.size() - 4);
+        std::string own;
+        // Look at every numbered sibling, not only up to the first gap: a deleted page in
+        // the middle must not make a re-exported mail leave its old page behind.
+        for (const auto& name : platform::ListDirectory(YearDir))
+            if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) {
+                own = name;
+                break;
+            }
+        if (own.empty()) {
+            int n = 1;
+            while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
+            own = NumberedPageName(pageName, n);
+        }
+        target = dir + own;
+    }
+
+    auto& data = impl_->PageData;
+    data.clear();
+    data += PageMarkerLine(identity);
+    data += "\r\n";
+    for (const auto& line : lines) {
+        data += line;
+        data += "\r\n";
+    }
+    // Written to a temporary name and renamed over the target: a crash or a full disk never
+    // leaves half a page where a good one was.
+    platform::WriteFileAtomic(target, data);
+    // The mail's time as the page's time; out of the DOS range (1980-2099) or on a failure
+    // the page keeps the time writing gave it.
+    platform::SetFileLastWriteFromLocal(target, mailTime);
+}
+
+} // namespace quillmark

@@ -1,0 +1,178 @@
+// Saving attachments and inline pictures: names, de-duplication, fragments, failures.
+#include "ExportTestSupport.h"
+
+#include "export/Attachments.h"
+
+#include <gtest/gtest.h>
+
+namespace quillmark::testing {
+namespace {
+
+class AttachmentsTest : public ScratchDir {
+protected:
+    void SetUp() override {
+        ScratchDir::SetUp();
+        log = std::make_shared<FakeCallLog>();
+        mail = std::make_shared<FakeMailItem>("Mail(1)", log);
+        std::filesystem::create_directories(Path("out/atts"));
+    }
+    std::string Links() {
+        auto c = mail->Attachments();
+        return SaveAttachments(*c, {}, Path("out"), "atts", &links);
+    }
+    std::string Pictures() {
+        auto c = mail->Attachments();
+        return SaveInlineImages(*c, {}, Path("out/2005"), &pictures);
+    }
+    void NewMail() { mail = std::make_shared<FakeMailItem>("Mail(2)", log); }
+
+    std::shared_ptr<FakeCallLog> log;
+    std::shared_ptr<FakeMailItem> mail;
+    AttachmentCounts links, pictures;
+};
+
+TEST(AttachmentNames, ExtensionPictureTestAndBaseName) {
+    struct Case {
+        std::string name, ext;
+        bool picture;
+    };
+    const std::vector<Case> cases = {
+        {"report.PDF", ".pdf", false},  {"Holiday photo.JPG", ".jpg", true}, {"scan.jp", ".jp", true},
+        {"x.jpeg", ".jpeg", true},      {"anim.gif", ".gif", true},          {"a.", ".", true},
+        {"README", "", false},          {".png", ".png", true},              {"dir.v2\\README", "", false},
+        {"c:notes", "", false},         {"x.pngx", ".pngx", false},          {"a.b/c.tif", ".tif", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(AttachmentExtension(c.name), c.ext);
+        EXPECT_EQ(IsPictureExtension(c.ext), c.picture);
+    }
+    EXPECT_EQ(AttachmentBaseName(std::string(80, 'a') + ".doc"), std::string(54, 'a'));
+}
+
+TEST_F(AttachmentsTest, NoAttachmentsGivesEmptyText) {
+    EXPECT_EQ(Links(), "");
+    EXPECT_EQ(Pictures(), "");
+}
+
+TEST_F(AttachmentsTest, DocumentsAreLinkedPicturesAreShown) {
+    mail->AddAttachment(u"report.PDF", std::string(12600, 'r'));
+    mail->AddAttachment(u"Holiday photo.JPG", "jpegdata");
+    const std::string links = Links();
+    // Only the document; the picture is not written by the link operation.
+    EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"report.pdf"}));
+    EXPECT_FALSE(Exists(Path("out/2005")));
+    EXPECT_EQ(links.rfind("<A href=\"../atts/report.pdf\" title=\"", 0), 0u);
+    EXPECT_NE(links.find(" (12.3 KB)\">report.PDF</A>"), std::string::npos);
+
+    EXPECT_EQ(Pictures(), "<BR><IMG src=\"./attsimgs/Holiday_photo.jpg\" title=\"Holiday photo.JPG\" vspace=2>");
+    EXPECT_EQ(ReadFile(Path("out/2005/attsimgs/Holiday_photo.jpg")), "jpegdata");
+}
+
+TEST_F(AttachmentsTest, SameNameDifferentContentIsNumberedSameContentReused) {
+    mail->AddAttachment(u"data.xls", "one");
+    mail->AddAttachment(u"data.xls", "two");
+    const std::string first = Links();
+    EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"data.xls", "data_1.xls"}));
+    EXPECT_NE(first.find("href=\"../atts/data.xls\""), std::string::npos);
+    EXPECT_NE(first.find("</A>; <A href=\"../atts/data_1.xls\""), std::string::npos);
+    EXPECT_EQ(links.Saved, 2);
+
+    // The same folder again: nothing new, the links point where they did.
+    EXPECT_EQ(Links(), first);
+    EXPECT_EQ(Listing(Path("out/atts")).size(), 2u);
+    EXPECT_EQ(links.Reused, 2);
+}
+
+TEST_F(AttachmentsTest, SameSizeDifferentContentIsTellApartByCrc) {
+    mail->AddAttachment(u"a.txt", "abc");
+    Links();
+    NewMail();
+    mail->AddAttachment(u"a.txt", "abd");
+    Links();
+    EXPECT_EQ(ReadFile(Path("out/atts/a.txt")), "abc");
+    EXPECT_EQ(ReadFile(Path("out/atts/a_1.txt")), "abd");
+}
+
+TEST_F(AttachmentsTest, DeletedGapIsFilledFirst) {
+    WriteFile(Path("out/atts/data.xls"), "zero");
+    WriteFile(Path("out/atts/data_2.xls"), "two");
+    mail->AddAttachment(u"data.xls", "new");
+    EXPECT_NE(Links().find("data_1.xls"), std::string::npos);
+    EXPECT_EQ(ReadFile(Path("out/atts/data_1.xls")), "new");
+
+    // A copy identical to data_2.xls also lands on the first free name: the search stops there.
+    std::filesystem::remove(Path("out/atts/data_1.xls"));
+    NewMail();
+    mail->AddAttachment(u"data.xls", "two");
+    EXPECT_NE(Links().find("data_1.xls"), std::string::npos);
+}
+
+TEST_F(AttachmentsTest, OddNames) {
+    mail->AddAttachment(u"README", "plain");
+    mail->AddAttachment(u"scan.jp", "jp");
+    mail->AddAttachment(u".png", "png");
+    mail->AddAttachment(std::u16string(70, u'n') + u".txt", "long");
+    const std::string links = Links();
+    EXPECT_TRUE(Exists(Path("out/atts/README")));
+    EXPECT_TRUE(Exists(Path("out/atts/" + std::string(54, 'n') + ".txt")));
+    EXPECT_EQ(links.find("scan"), std::string::npos);
+    const std::string pics = Pictures();
+    EXPECT_EQ(pics, "<BR><IMG src=\"./attsimgs/scan.jp\" title=\"scan.jp\" vspace=2>; "
+                    "<BR><IMG src=\"./attsimgs/.png\" title=\".png\" vspace=2>");
+    EXPECT_TRUE(Exists(Path("out/2005/attsimgs/.png")));
+}
+
+TEST_F(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
+    mail->AddAttachment(u"Q&A <\"draft\">.txt", "q");
+    mail->AddAttachment(u"a&b.p d", "x");
+    const std::string links = Links();
+    EXPECT_NE(links.find(">Q&amp;A &lt;&quot;draft&quot;&gt;.txt</A>"), std::string::npos);
+    EXPECT_NE(links.find(".p%20d\" title="), std::string::npos);
+    EXPECT_EQ(links.find(".p d\""), std::string::npos);
+    EXPECT_EQ(links.find("<\""), std::string::npos);
+    NewMail();
+    mail->AddAttachment(u"x\"onerror=\"alert(1).gif", "g");
+    const std::string pics = Pictures();
+    EXPECT_EQ(pics.find("\"onerror"), std::string::npos);
+    EXPECT_NE(pics.find("title=\"x&quot;onerror=&quot;alert(1).gif\""), std::string::npos);
+}
+
+TEST_F(AttachmentsTest, FailuresCostOnlyTheirAttachment) {
+    mail->AddAttachment(u"bad.doc", "x")->FailOn("SaveAsFile", "Cannot save");
+    mail->AddAttachment(u"good.doc", "y");
+    mail->FailOn("Attachments.Item(3)", "gone");
+    mail->AddAttachment(u"third.doc", "z");
+    const std::string links = Links();
+    EXPECT_EQ(links.rfind("<A href=\"../atts/good.doc\"", 0), 0u);
+    EXPECT_EQ(links.find("; "), std::string::npos);
+    EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"good.doc"}));
+}
+
+TEST_F(AttachmentsTest, MissingAttachmentsDirectoryLinksNothing) {
+    std::filesystem::remove_all(Path("out/atts"));
+    mail->AddAttachment(u"report.pdf", "x");
+    EXPECT_EQ(Links(), "");
+}
+
+TEST_F(AttachmentsTest, AnAttachmentNamedLikeTheTemporaryFileSurvives) {
+    mail->AddAttachment(u"_tempatt.pdf", "precious");
+    mail->AddAttachment(u"x.pdf", "other");
+    const std::string links = Links();
+    const auto start = links.find("href=\"../atts/") + 14;
+    const std::string linked = links.substr(start, links.find('"', start) - start);
+    EXPECT_EQ(ReadFile(Path("out/atts/" + linked)), "precious");
+    EXPECT_FALSE(Exists(Path("out/atts/_tempatt.pdf")));
+}
+
+TEST_F(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
+    mail->AddAttachment(u"p.png", "img");
+    const std::string first = Pictures();
+    EXPECT_EQ(Pictures(), first);
+    EXPECT_EQ(Listing(Path("out/2005/attsimgs")), (std::vector<std::string>{"p.png"}));
+    EXPECT_EQ(pictures.Saved, 1);
+    EXPECT_EQ(pictures.Reused, 1);
+}
+
+} // namespace
+} // namespace quillmark::testing
