@@ -1,0 +1,321 @@
+#include "app/QuillmarkMain.h"
+
+#include "SrcLib/DateTime.h"
+#include "SrcLib/uLib.h"
+#include "app/Settings.h"
+#include "platform/FileSystem.h"
+#include "template/DefaultTemplate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace quillmark {
+
+std::string DirectoryPart(const std::string& path) {
+    auto pos = path.find_last_of("\\/");
+    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+TF::TF(TFView& view, TFEnvironment env) : view_(view), env_(std::move(env)) {}
+
+TF::~TF() = default;
+
+bool TF::Guarded(const std::function<void()>& f) {
+    try {
+        f();
+        return true;
+    } catch (const std::exception& e) {
+        view_.ShowError(e.what());
+    } catch (...) {
+        view_.ShowError("Unknown error");
+    }
+    return false;
+}
+
+void TF::SetText(TFField field, const std::string& text) {
+    view_.SetFieldText(field, text);
+    FieldChanged(field);
+}
+
+void TF::FieldChanged(TFField field) {
+    if (field == TFField::Email || field == TFField::Emaildir || field == TFField::Eattdir) TestValid();
+}
+
+std::string TF::SettingsKeyPath() const { return "\\Software\\Keldane\\" + env_.ExecutableBaseName; }
+
+void TF::LoadSettings() { quillmark::LoadSettings(*this); }
+
+void TF::SaveSettings() { quillmark::SaveSettings(*this); }
+
+AppIdentity TF::Identity() const {
+    AppIdentity id;
+    if (env_.Info) {
+        id.ProductName = env_.Info->ProductName;
+        id.ProductVersion = env_.Info->ProductVersion;
+        id.FileVersion = env_.Info->FileVersion;
+        id.Comments = env_.Info->Comments;
+    }
+    id.ExecutableBaseName = env_.ExecutableBaseName;
+    return id;
+}
+
+void TF::FormCreate() {
+    view_.ShowSplash();
+    view_.AddSplashLine("Init...");
+    // The date format is fixed program-wide in the date module; the lines report it.
+    view_.AddSplashLine(std::string("ShortDateFormat=") + ShortDateFormat);
+    view_.AddSplashLine(std::string("DateSeparator=") + DateSeparator);
+
+    view_.SetTitle((env_.Info ? env_.Info->ProductName : std::string()) + " v" +
+                   (env_.Info ? env_.Info->FileVersion : std::string()));
+
+    // An installed program's directory (/usr/bin, Program Files) is not writable: a default
+    // template written there would fail with "Cannot create file" and end every first start.
+    // Then the defaults come from the per-user data directory; a portable copy in a writable
+    // directory keeps the defaults next to the executable.
+    std::string defaultsDir = env_.ApplicationDir;
+    bool writable = env_.DirectoryWritable ? env_.DirectoryWritable(env_.ApplicationDir) : true;
+    if (!writable && !env_.UserDataDir.empty()) {
+        defaultsDir = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(env_.UserDataDir) + "Quillmark");
+        CreateDirectoryPath(defaultsDir);
+    }
+    SetText(TFField::Email, defaultsDir + env_.ExecutableBaseName + "-template.htm");
+    SetText(TFField::Emaildir, defaultsDir + "export" + platform::PathDelim);
+
+    LoadSettings();
+
+    const std::string templatePath = Text(TFField::Email);
+    if (!platform::FileExists(templatePath)) {
+        WriteDefaultTemplate(templatePath);
+        TestValid(); // the template field turns from red to valid
+    }
+
+    SelectedFolder = nullptr;
+    Tree.Clear();
+    view_.ShowTree(Tree);
+
+    view_.AddSplashLine("Outlook.Connect...");
+    ConnectStores();
+    view_.AddSplashLine("NmSpace...");
+    OutlookNameSpace = Outlook->GetNamespace("MAPI");
+    run_ = std::make_unique<ExportRun>(OutlookNameSpace, *this, Identity());
+    view_.AddSplashLine("Logon...");
+    OutlookNameSpace->Logon();
+    view_.AddSplashLine("TreeScan...");
+    try {
+        Tree.ScanFolders(*OutlookNameSpace->Folders(), nullptr);
+    } catch (...) {
+        view_.ShowTree(Tree); // the nodes added before the error stay
+        throw;
+    }
+    view_.ShowTree(Tree);
+    TestValid();
+    view_.HideSplash();
+}
+
+void TF::Start() {
+    if (!Guarded([this] { FormCreate(); })) view_.HideSplash();
+}
+
+void TF::ConnectStores() {
+    connectedStores_ = !env_.StoreArguments.empty() ? env_.StoreArguments : mailStores_;
+    if (!env_.StoreArguments.empty()) mailStores_ = env_.StoreArguments;
+    if (connectedStores_.empty() && env_.SampleStorePath) {
+        std::string sample = env_.SampleStorePath();
+        if (!sample.empty()) connectedStores_.push_back(sample);
+    }
+    if (!env_.Connect) throw EStoreError("No mail store connection is available.");
+    Outlook = env_.Connect(connectedStores_);
+    if (!Outlook) throw EStoreError("The mail stores cannot be opened.");
+    // Stores that could not be read are left out; say so on the status line.
+    Outlook->SetWarningHandler([this](const std::string& message) {
+        warnings_.push_back(message);
+        ShowStatus(message, 1);
+    });
+}
+
+void TF::DisconnectStores() {
+    if (OutlookNameSpace) {
+        auto ns = std::move(OutlookNameSpace);
+        OutlookNameSpace.reset();
+        ns->Logoff();
+    }
+    if (Outlook) {
+        auto app = std::move(Outlook);
+        Outlook.reset();
+        app->Disconnect();
+    }
+}
+
+void TF::Reconnect() {
+    if (exporting_) return;
+    SelectedFolder = nullptr;
+    run_.reset();
+    Tree.Clear();
+    view_.ShowTree(Tree);
+    TestValid();
+    DisconnectStores();
+    // Stores named on the command line were only this start's choice; from here on the
+    // list in the window is what counts.
+    env_.StoreArguments.clear();
+    ConnectStores();
+    OutlookNameSpace = Outlook->GetNamespace("MAPI");
+    run_ = std::make_unique<ExportRun>(OutlookNameSpace, *this, Identity());
+    OutlookNameSpace->Logon();
+    try {
+        Tree.ScanFolders(*OutlookNameSpace->Folders(), nullptr);
+    } catch (...) {
+        view_.ShowTree(Tree);
+        TestValid();
+        throw;
+    }
+    view_.ShowTree(Tree);
+    TestValid();
+}
+
+void TF::OpenMailStore(const std::string& path) {
+    if (exporting_ || path.empty()) return;
+    if (std::find(mailStores_.begin(), mailStores_.end(), path) == mailStores_.end()) mailStores_.push_back(path);
+    Reconnect();
+}
+
+void TF::CloseMailStore(const std::string& path) {
+    if (exporting_) return;
+    auto it = std::find(mailStores_.begin(), mailStores_.end(), path);
+    if (it == mailStores_.end()) return;
+    mailStores_.erase(it);
+    Reconnect();
+}
+
+void TF::TestValid() {
+    bool valid = true;
+    const outlook::FolderNode* node = view_.SelectedNode();
+    if (node) {
+        SelectedFolder = &node->Folder;
+    } else {
+        SelectedFolder = nullptr;
+        valid = false;
+    }
+    // Every check runs every time, so each field shows its own colour.
+    bool templateOk = platform::FileExists(Text(TFField::Email));
+    view_.SetFieldValid(TFField::Email, templateOk);
+    valid = valid && templateOk;
+
+    const std::string root = Text(TFField::Emaildir);
+    bool rootOk = IsDirectory(root);
+    view_.SetFieldValid(TFField::Emaildir, rootOk);
+    valid = valid && rootOk;
+
+    bool attsOk = IsDirectory(IncludeTrailingPathDelimiter(root) + Text(TFField::Eattdir));
+    view_.SetFieldValid(TFField::Eattdir, attsOk);
+    valid = valid && attsOk;
+
+    // A run in progress keeps the export command off, whatever the inputs say: a second run
+    // must not start inside the first.
+    view_.SetExportEnabled(valid && !exporting_);
+}
+
+void TF::TVChange(const outlook::FolderNode* node) {
+    if (node) view_.SetExportCaption("5. Export [" + node->Text + "] ...");
+    TestValid();
+}
+
+void TF::BmailClick() {
+    const std::string current = Text(TFField::Email);
+    auto chosen = view_.AskOpenFile(DirectoryPart(current), current, TemplateFilter, "htm");
+    if (chosen) SetText(TFField::Email, *chosen);
+}
+
+void TF::L1990Click() { SetText(TFField::Edat1, DateTimeToText(EncodeDate(1990, 1, 1))); }
+
+void TF::L2005Click() {
+    double now = env_.Now ? env_.Now() : platform::NowLocal();
+    SetText(TFField::Edat2, DateTimeToText(std::floor(now) + 1));
+}
+
+void TF::BstopClick() {
+    if (run_) run_->RequestStop();
+    ShowStatus("Break.", 1);
+}
+
+void TF::BmailoutClick() {
+    // The button is off while a run goes on, but a click can still be queued from before;
+    // a second run never starts inside the first.
+    if (exporting_ || !run_) return;
+    if (!SelectedFolder) return;
+
+    ExportInputs in;
+    in.FolderEntryID = SelectedFolder->EntryID;
+    in.FolderStoreID = SelectedFolder->StoreID;
+    in.TemplateFile = Text(TFField::Email);
+    in.ExportRoot = Text(TFField::Emaildir);
+    in.AttachmentsDir = Text(TFField::Eattdir);
+    in.FromText = Text(TFField::Edat1);
+    in.ToText = Text(TFField::Edat2);
+    in.SizeText = Text(TFField::Esize);
+    // The subject list is hidden in the window and so reports no lines: every mail passes
+    // the subject filter, whatever the stored expressions say.
+    in.SubjectLines.clear();
+
+    struct RunGuard {
+        TF& form;
+        explicit RunGuard(TF& f) : form(f) {
+            form.exporting_ = true;
+            form.view_.SetBusyCursor(true);
+        }
+        ~RunGuard() {
+            form.exporting_ = false;
+            form.view_.SetBusyCursor(false);
+        }
+    };
+    {
+        RunGuard guard(*this);
+        try {
+            view_.SetStopEnabled(true);
+            view_.SetExportEnabled(false);
+            run_->ExportMails(in);
+            view_.SetStopEnabled(false);
+        } catch (...) {
+            // A failed run leaves Stop as it was; the close the user asked for during the
+            // run still follows once the error has been shown.
+            if (closeRequested_) {
+                auto error = std::current_exception();
+                Guarded([&] { std::rethrow_exception(error); });
+                view_.CloseWindow();
+                return;
+            }
+            throw;
+        }
+    }
+    if (closeRequested_) view_.CloseWindow();
+}
+
+bool TF::FormCloseQuery() {
+    if (exporting_) {
+        // The run goes on to its end with the window up; then the window closes.
+        closeRequested_ = true;
+        return false;
+    }
+    return true;
+}
+
+void TF::FormDestroy() {
+    if (OutlookNameSpace) OutlookNameSpace->Logoff();
+    if (Outlook) Outlook->Disconnect();
+    SaveSettings();
+}
+
+void TF::Close() { Guarded([this] { FormDestroy(); }); }
+
+void TF::ShowStatus(const std::string& text, int mode) { view_.SetStatus(text, mode); }
+
+void TF::SetProgressMax(int maximum) { view_.SetProgressMax(maximum); }
+
+void TF::SetProgress(int position) { view_.SetProgress(position); }
+
+void TF::ProcessPendingEvents() { view_.ProcessPendingEvents(); }
+
+void TF::SetFromText(const std::string& text) { SetText(TFField::Edat1, text); }
+
+} // namespace quillmark

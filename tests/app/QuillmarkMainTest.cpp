@@ -1,0 +1,459 @@
+// The window's logic against a fake view and an in-memory store: start-up, validation, the
+// commands, an export through the button, the close rules and the remembered settings.
+#include "app/QuillmarkMain.h"
+
+#include "FakeOutlook.h"
+#include "FakeView.h"
+#include "SrcLib/DateTime.h"
+#include "TempDir.h"
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace quillmark;
+using namespace quillmark::testing;
+using outlook::dispid::ReceivedTime;
+using outlook::dispid::Subject;
+using platform::FileSettingsStore;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() {
+        fs::create_directories(dir / "bin");
+        info.LanguageId = "041D";
+        info.ProductName = "Quillmark";
+        info.FileVersion = "1.2.4.9";
+        info.ProductVersion = "0.3";
+
+        auto personal = app->Ns->AddStore(u"Personal Folders", u"store-1");
+        inbox = personal->AddFolder(u"Inbox");
+        for (int i = 1; i <= 3; ++i) {
+            auto mail = inbox->AddMail();
+            mail->SetText(Subject, u"Offer " + std::u16string(1, char16_t(u'0' + i)));
+            mail->SetDate(ReceivedTime, EncodeDate(2005, 3, i) + 0.5);
+        }
+        personal->AddFolder(u"Sent");
+        auto pub = app->Ns->AddStore(u"Public Folders", u"store-2");
+        pub->AddFolder(u"All Public");
+        auto mailbox = app->Ns->AddStore(u"Mailbox", u"store-3");
+        mailbox->AddFolder(u"Republic")->AddFolder(u"Below");
+        mailbox->AddFolder(u"Pub");
+    }
+
+    TFEnvironment Env() {
+        TFEnvironment env;
+        env.ApplicationDir = dir / "bin/";
+        env.ExecutableBaseName = "quillmark";
+        env.Info = &info;
+        env.Settings = &store;
+        env.Connect = [this](const std::vector<std::string>& paths) -> std::shared_ptr<outlook::Application> {
+            connects.push_back(paths);
+            if (connectError) throw EStoreError(*connectError);
+            return app;
+        };
+        env.SampleStorePath = [] { return std::string("/usr/share/quillmark/samples/store"); };
+        env.UserDataDir = dir / "data";
+        env.DirectoryWritable = [this](const std::string&) { return binWritable; };
+        env.Now = [] { return EncodeDate(2026, 12, 8) + 0.75; };
+        return env;
+    }
+
+    void Start() {
+        form = std::make_unique<TF>(view, Env());
+        form->Start();
+    }
+
+    // The inputs of a valid export: an existing root with its attachments directory.
+    std::string MakeRoot() {
+        const std::string root = dir / "root";
+        fs::create_directories(root + "/atts");
+        return root;
+    }
+
+    void SelectInbox() { view.Select(*form, view.Find({"Personal Folders", "Inbox"})); }
+
+    std::string SettingsFile() const { return dir / "config/Keldane/quillmark.reg"; }
+
+    TempDir dir;
+    FileSettingsStore store{dir / "config"};
+    std::shared_ptr<FakeApplication> app = std::make_shared<FakeApplication>();
+    std::shared_ptr<FakeFolder> inbox;
+    TAppInfo info;
+    FakeView view;
+    std::unique_ptr<TF> form;
+    std::vector<std::vector<std::string>> connects;
+    std::optional<std::string> connectError;
+    bool binWritable = true;
+};
+
+} // namespace
+
+// ---- start-up ----
+
+TEST_F(WindowTest, StartUpReportsEachStageOnTheSplashAndFillsTheTree) {
+    Start();
+    EXPECT_EQ(view.SplashLines,
+              (std::vector<std::string>{"", "Init...", "ShortDateFormat=yyyy-MM-dd", "DateSeparator=-",
+                                        "Outlook.Connect...", "NmSpace...", "Logon...", "TreeScan..."}));
+    EXPECT_FALSE(view.SplashVisible);
+    EXPECT_TRUE(view.Errors.empty());
+    EXPECT_EQ(view.Title, "Quillmark v1.2.4.9");
+    EXPECT_TRUE(app->Log->Has("GetNamespace(MAPI)"));
+    EXPECT_TRUE(app->Log->Has("Logon"));
+
+    // Public Folders and every folder named like it are left out with all below them.
+    ASSERT_NE(view.Tree, nullptr);
+    ASSERT_EQ(view.Tree->TopLevel().size(), 2u);
+    EXPECT_NE(view.Find({"Personal Folders", "Inbox"}), nullptr);
+    EXPECT_EQ(view.Find({"Public Folders"}), nullptr);
+    EXPECT_EQ(view.Find({"Mailbox", "Republic"}), nullptr);
+    EXPECT_NE(view.Find({"Mailbox", "Pub"}), nullptr);
+    EXPECT_FALSE(view.ExportEnabled); // nothing selected yet
+}
+
+TEST_F(WindowTest, FirstStartWritesTheDefaultTemplateNextToTheProgramAndCreatesTheKey) {
+    Start();
+    EXPECT_EQ(view.Texts[TFField::Email], dir / "bin/quillmark-template.htm");
+    EXPECT_EQ(view.Texts[TFField::Emaildir], dir / "bin/export/");
+    EXPECT_TRUE(platform::FileExists(dir / "bin/quillmark-template.htm"));
+    EXPECT_TRUE(view.Valid[TFField::Email]);
+    EXPECT_FALSE(view.Valid[TFField::Emaildir]); // no directory is made by the program
+    // The key exists, still empty, until the first close fills it.
+    EXPECT_EQ(TempDir::Read(SettingsFile()),
+              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Keldane\\quillmark]\n");
+    EXPECT_EQ(view.WindowBounds.Left, 695);
+    EXPECT_EQ(view.WindowBounds.Top, 439);
+}
+
+TEST_F(WindowTest, AnInstalledProgramTakesItsDefaultsFromTheUserDataDirectory) {
+    binWritable = false;
+    Start();
+    EXPECT_TRUE(view.Errors.empty()) << view.Errors.front();
+    EXPECT_EQ(view.Texts[TFField::Email], dir / "data/Quillmark/quillmark-template.htm");
+    EXPECT_EQ(view.Texts[TFField::Emaildir], dir / "data/Quillmark/export/");
+    EXPECT_TRUE(platform::FileExists(dir / "data/Quillmark/quillmark-template.htm"));
+    EXPECT_FALSE(fs::exists(dir / "bin/quillmark-template.htm"));
+}
+
+TEST_F(WindowTest, AStoreThatCannotBeReachedShowsTheErrorAfterConnectAndOpensAnEmptyWindow) {
+    connectError = "Outlook cannot be started.";
+    Start();
+    ASSERT_EQ(view.Errors, std::vector<std::string>{"Outlook cannot be started."});
+    EXPECT_EQ(view.ErrorSplashLines.front(), "Outlook.Connect...");
+    EXPECT_TRUE(platform::FileExists(dir / "bin/quillmark-template.htm")); // earlier steps ran
+    EXPECT_TRUE(view.Tree == nullptr || view.Tree->TopLevel().empty());
+    EXPECT_FALSE(view.ExportEnabled);
+    EXPECT_FALSE(view.SplashVisible); // hidden once the error has been shown
+}
+
+TEST_F(WindowTest, AScanThatFailsKeepsTheNodesAddedBeforeIt) {
+    app->Ns->FailOn("Folders.Item(3)", "The mailbox is offline.");
+    Start();
+    ASSERT_EQ(view.Errors, std::vector<std::string>{"The mailbox is offline."});
+    EXPECT_EQ(view.ErrorSplashLines.front(), "TreeScan...");
+    ASSERT_NE(view.Tree, nullptr);
+    EXPECT_EQ(view.Tree->TopLevel().size(), 1u);
+    EXPECT_NE(view.Find({"Personal Folders", "Inbox"}), nullptr);
+}
+
+TEST_F(WindowTest, ASettingOfTheWrongTypeEndsStartUpBeforeTheTemplateAndTheStore) {
+    TempDir::Write(SettingsFile(), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Keldane\\quillmark]\n"
+                                   "\"Left\"=dword:00000010\n\"Top\"=\"100\"\n");
+    Start();
+    ASSERT_EQ(view.Errors, std::vector<std::string>{"Invalid data type for 'Top'"});
+    EXPECT_EQ(view.ErrorSplashLines.front(), "DateSeparator=-");
+    EXPECT_FALSE(platform::FileExists(dir / "bin/quillmark-template.htm"));
+    EXPECT_TRUE(connects.empty());
+    EXPECT_EQ(view.WindowBounds.Left, 695); // Top comes first, so Left was never reached
+}
+
+TEST_F(WindowTest, ATemplateInAMissingDirectoryCannotBeCreatedAndEndsStartUp) {
+    const std::string missing = dir / "nowhere/t.htm";
+    TempDir::Write(SettingsFile(), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Keldane\\quillmark]\n"
+                                   "\"MailTemplate\"=\"" + missing + "\"\n");
+    Start();
+    ASSERT_EQ(view.Errors.size(), 1u);
+    EXPECT_EQ(view.Errors.front(), "Cannot create file " + missing);
+    EXPECT_TRUE(connects.empty());
+}
+
+TEST_F(WindowTest, StoredValuesReplaceTheDefaultsUnchecked) {
+    TempDir::Write(SettingsFile(), "Windows Registry Editor Version 5.00\n\n"
+                                   "[HKEY_CURRENT_USER\\Software\\Keldane\\quillmark]\n"
+                                   "\"Top\"=dword:00000010\n\"Left\"=dword:00000020\n"
+                                   "\"Width\"=dword:00000005\n\"Height\"=dword:00000005\n"
+                                   "\"FromDateTime\"=\"yesterday\"\n\"BodySize\"=\"lots\"\n"
+                                   "\"AttsDir\"=\"\"\n");
+    Start();
+    EXPECT_TRUE(view.Errors.empty());
+    EXPECT_EQ(view.WindowBounds.Top, 16);
+    EXPECT_EQ(view.WindowBounds.Left, 32);
+    EXPECT_EQ(view.WindowBounds.Width, 784); // written, never read
+    EXPECT_EQ(view.WindowBounds.Height, 401);
+    EXPECT_EQ(view.Texts[TFField::Edat1], "yesterday");
+    EXPECT_EQ(view.Texts[TFField::Esize], "lots");
+    EXPECT_EQ(view.Texts[TFField::Eattdir], "");
+}
+
+// ---- validation ----
+
+TEST_F(WindowTest, EveryCheckColoursItsOwnFieldAndTheButtonNeedsThemAll) {
+    Start();
+    const std::string root = dir / "root";
+    const std::string templ = dir / "t.htm";
+    for (int mask = 0; mask < 16; ++mask) {
+        const bool selected = mask & 1, templateThere = mask & 2, rootThere = mask & 4, attsThere = mask & 8;
+        fs::remove_all(root);
+        fs::remove(templ);
+        if (templateThere) TempDir::Write(templ, "<html></html>");
+        if (rootThere) fs::create_directories(root);
+        if (attsThere) fs::create_directories(root + "/atts"); // made even without the root check
+        view.Texts[TFField::Email] = templ;
+        view.Texts[TFField::Emaildir] = root; // no trailing delimiter: root/atts is checked
+        view.Texts[TFField::Eattdir] = "atts";
+        view.Select(*form, selected ? view.Find({"Personal Folders", "Inbox"}) : nullptr);
+        SCOPED_TRACE(mask);
+        EXPECT_EQ(form->SelectedFolder != nullptr, selected);
+        EXPECT_EQ(view.Valid[TFField::Email], templateThere);
+        EXPECT_EQ(view.Valid[TFField::Emaildir], rootThere || attsThere);
+        EXPECT_EQ(view.Valid[TFField::Eattdir], attsThere);
+        EXPECT_EQ(view.ExportEnabled, selected && templateThere && attsThere);
+    }
+}
+
+TEST_F(WindowTest, AnEmptyAttachmentsNameChecksTheRootItself) {
+    Start();
+    const std::string root = dir / "root";
+    fs::create_directories(root);
+    view.Type(*form, TFField::Emaildir, root + "/");
+    view.Type(*form, TFField::Eattdir, "atts");
+    EXPECT_FALSE(view.Valid[TFField::Eattdir]);
+    view.Type(*form, TFField::Eattdir, "");
+    EXPECT_TRUE(view.Valid[TFField::Eattdir]);
+}
+
+TEST_F(WindowTest, SelectingANodeNamesItOnTheExportButton) {
+    Start();
+    SelectInbox();
+    EXPECT_EQ(view.ExportCaption, "5. Export [Inbox] ...");
+    EXPECT_EQ(form->SelectedFolder, &view.Find({"Personal Folders", "Inbox"})->Folder);
+    view.Select(*form, nullptr);
+    EXPECT_EQ(view.ExportCaption, "5. Export [Inbox] ..."); // no node: caption unchanged
+    EXPECT_EQ(form->SelectedFolder, nullptr);
+}
+
+TEST_F(WindowTest, BrowsingToAnExistingTemplateEnablesExportWithoutTouchingTheTree) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    view.Type(*form, TFField::Email, dir / "gone/missing.htm");
+    SelectInbox();
+    EXPECT_FALSE(view.ExportEnabled);
+    EXPECT_FALSE(view.Valid[TFField::Email]);
+
+    view.DialogAnswer.reset(); // cancel: nothing changes
+    form->BmailClick();
+    EXPECT_EQ(view.DialogArgs, (std::vector<std::string>{dir / "gone/", dir / "gone/missing.htm",
+                                                         "Template html files (*.htm)|*.htm", "htm"}));
+    EXPECT_EQ(view.Texts[TFField::Email], dir / "gone/missing.htm");
+
+    const std::string chosen = dir / "mine.htm";
+    TempDir::Write(chosen, "<html><#Subject></html>");
+    view.DialogAnswer = chosen;
+    form->BmailClick();
+    EXPECT_EQ(view.Texts[TFField::Email], chosen);
+    EXPECT_TRUE(view.Valid[TFField::Email]);
+    EXPECT_TRUE(view.ExportEnabled);
+}
+
+TEST_F(WindowTest, TheDateLinksFillTheDateFields) {
+    Start();
+    form->L1990Click();
+    EXPECT_EQ(view.Texts[TFField::Edat1], "1990-01-01");
+    form->L2005Click(); // "today" is 2026-12-08 in the afternoon
+    EXPECT_EQ(view.Texts[TFField::Edat2], "2026-12-09");
+}
+
+// ---- the export command ----
+
+TEST_F(WindowTest, AnExportThroughTheButtonWritesThePagesAndAdvancesFrom) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    ASSERT_TRUE(view.ExportEnabled);
+    bool busyDuringRun = false, stopDuringRun = false, exportDuringRun = true;
+    view.OnEvents = [&](int) {
+        busyDuringRun = view.Busy;
+        stopDuringRun = view.StopEnabled;
+        exportDuringRun = view.ExportEnabled;
+    };
+    form->BmailoutClick();
+    EXPECT_TRUE(view.Errors.empty()) << view.Errors.front();
+    EXPECT_TRUE(busyDuringRun);
+    EXPECT_TRUE(stopDuringRun);
+    EXPECT_FALSE(exportDuringRun);
+    EXPECT_FALSE(view.Busy);
+    EXPECT_FALSE(view.StopEnabled);
+    EXPECT_EQ(view.Status, "ok");
+    EXPECT_EQ(view.Texts[TFField::Edat1], "2005-03-03 12:00:00");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 3);
+
+    // The button stays off after the run until validation runs again.
+    EXPECT_FALSE(view.ExportEnabled);
+    view.Type(*form, TFField::Eattdir, "atts");
+    EXPECT_TRUE(view.ExportEnabled);
+}
+
+TEST_F(WindowTest, StopDuringARunFinishesTheItemUnderWayAndSaysBreak) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    // The click lands while the window handles events before item 2.
+    view.OnEvents = [&](int turn) {
+        if (turn == 2) form->BstopClick();
+    };
+    form->BmailoutClick();
+    EXPECT_EQ(view.Status, "Break.");
+    EXPECT_EQ(view.StatusMode, 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 1);
+    EXPECT_EQ(view.Texts[TFField::Edat1], ""); // From is not advanced by a stopped run
+    EXPECT_FALSE(view.StopEnabled);
+    EXPECT_FALSE(view.ExportEnabled);
+}
+
+TEST_F(WindowTest, ASecondExportCannotStartInsideTheFirst) {
+    Start();
+    view.Type(*form, TFField::Emaildir, MakeRoot());
+    SelectInbox();
+    int turns = 0;
+    view.OnEvents = [&](int) {
+        ++turns;
+        view.Type(*form, TFField::Eattdir, "atts"); // validation during the run
+        EXPECT_FALSE(view.ExportEnabled);
+        form->BmailoutClick(); // a queued click
+    };
+    form->BmailoutClick();
+    EXPECT_EQ(turns, 3); // one run over three items, no nested run
+    EXPECT_TRUE(view.Errors.empty());
+}
+
+TEST_F(WindowTest, AFailingRunShowsItsErrorAndRestoresTheCursor) {
+    Start();
+    view.Type(*form, TFField::Emaildir, MakeRoot());
+    SelectInbox();
+    inbox->FailOn("Items.Item(2)", "Cannot read item");
+    EXPECT_FALSE(form->Guarded([&] { form->BmailoutClick(); }));
+    EXPECT_EQ(view.Errors, std::vector<std::string>{"Cannot read item"});
+    EXPECT_FALSE(view.Busy);
+    EXPECT_FALSE(form->Exporting());
+}
+
+// ---- closing ----
+
+TEST_F(WindowTest, ClosingDuringARunWaitsForItsEndThenSavesTheSettings) {
+    Start();
+    view.Type(*form, TFField::Emaildir, MakeRoot());
+    SelectInbox();
+    view.OnEvents = [&](int turn) {
+        if (turn == 1) {
+            EXPECT_FALSE(form->FormCloseQuery());
+        }
+    };
+    form->BmailoutClick();
+    EXPECT_EQ(view.Status, "ok"); // the run went on to its last item
+    EXPECT_EQ(view.CloseRequests, 1);
+    // The view closes again; now the close rules let it go.
+    EXPECT_TRUE(form->FormCloseQuery());
+    form->Close();
+    EXPECT_TRUE(app->Log->Has("Logoff"));
+    EXPECT_TRUE(app->Disconnected);
+    auto key = store.OpenKey(form->SettingsKeyPath(), false);
+    EXPECT_EQ(key->ReadString("FromDateTime"), "2005-03-03 12:00:00");
+}
+
+TEST_F(WindowTest, AnErrorAtCloseEndsTheCloseSequenceThere) {
+    Start();
+    app->Ns->FailOn("Logoff", "Outlook has gone away.");
+    form->Close();
+    EXPECT_EQ(view.Errors, std::vector<std::string>{"Outlook has gone away."});
+    EXPECT_FALSE(app->Disconnected);
+    EXPECT_FALSE(store.OpenKey(form->SettingsKeyPath(), false)->ValueExists("MailTemplate"));
+}
+
+TEST_F(WindowTest, TheSettingsTravelFromOneRunOfTheProgramToTheNext) {
+    Start();
+    view.Texts[TFField::Mre_subj] = "a\r\nb";
+    view.Texts[TFField::Esize] = "100";
+    view.WindowBounds = {12, 34, 800, 450};
+    form->Close();
+    const std::string text = TempDir::Read(SettingsFile());
+    EXPECT_NE(text.find("\"RE_Subj\"=\"a\\\\nb\"\n"), std::string::npos) << text; // one line: a\nb
+    EXPECT_NE(text.find("\"Width\"=dword:00000320\n"), std::string::npos);
+
+    FakeView second;
+    TF again(second, Env());
+    again.Start();
+    EXPECT_EQ(second.Texts[TFField::Mre_subj], "a\r\nb");
+    EXPECT_EQ(second.Texts[TFField::Esize], "100");
+    EXPECT_EQ(second.WindowBounds.Left, 12);
+    EXPECT_EQ(second.WindowBounds.Top, 34);
+    EXPECT_EQ(second.WindowBounds.Width, 784);
+}
+
+TEST_F(WindowTest, AnotherBaseNameUsesAnotherKey) {
+    Start();
+    view.Texts[TFField::Esize] = "100";
+    form->Close();
+
+    FakeView renamed;
+    TFEnvironment env = Env();
+    env.ExecutableBaseName = "archiver";
+    TF other(renamed, env);
+    other.Start();
+    EXPECT_EQ(renamed.Texts[TFField::Esize], "");
+    EXPECT_EQ(renamed.Texts[TFField::Email], dir / "bin/archiver-template.htm");
+    EXPECT_TRUE(fs::exists(dir / "config/Keldane/archiver.reg"));
+}
+
+// ---- mail stores ----
+
+TEST_F(WindowTest, TheStoresNamedAreConnectedAndRemembered) {
+    Start(); // none named: the sample store
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_EQ(connects[0], std::vector<std::string>{"/usr/share/quillmark/samples/store"});
+    EXPECT_TRUE(form->MailStores().empty());
+
+    form->OpenMailStore("/home/ann/Mail/inbox.mbox");
+    ASSERT_EQ(connects.size(), 2u);
+    EXPECT_EQ(connects[1], std::vector<std::string>{"/home/ann/Mail/inbox.mbox"});
+    EXPECT_TRUE(app->Log->Has("Logoff")); // the old connection was let go
+    EXPECT_NE(view.Find({"Personal Folders", "Inbox"}), nullptr);
+    form->Close();
+
+    FakeView second;
+    TF again(second, Env());
+    again.Start();
+    EXPECT_EQ(connects.back(), std::vector<std::string>{"/home/ann/Mail/inbox.mbox"});
+    again.CloseMailStore("/home/ann/Mail/inbox.mbox");
+    EXPECT_EQ(connects.back(), std::vector<std::string>{"/usr/share/quillmark/samples/store"});
+}
+
+TEST_F(WindowTest, StoresOnTheCommandLineReplaceTheRememberedOnes) {
+    TFEnvironment env = Env();
+    env.StoreArguments = {"/a.pst", "/b"};
+    form = std::make_unique<TF>(view, env);
+    form->SetMailStores({"/old"});
+    form->Start();
+    EXPECT_EQ(connects.back(), (std::vector<std::string>{"/a.pst", "/b"}));
+    EXPECT_EQ(form->MailStores(), (std::vector<std::string>{"/a.pst", "/b"}));
+}
