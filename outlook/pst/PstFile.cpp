@@ -3,6 +3,9 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -92,18 +95,104 @@ std::shared_ptr<PstFile> PstFile::Open(const std::string& path, std::shared_ptr<
     return file;
 }
 
+namespace {
+
+// A read-only I/O handle over bytes in memory, given to libbfio through its callbacks.
+// libbfio's own memory range reads past the end of its buffer when asked for data at the
+// very end (as damaged files make libpff do); here every read is clipped to the bytes there
+// are.
+struct MemoryIo {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t offset = 0;
+    bool open = false;
+};
+
+MemoryIo* AsMemoryIo(intptr_t* handle) { return reinterpret_cast<MemoryIo*>(handle); }
+
+int MemoryIoFree(intptr_t** handle, libbfio_error_t**) {
+    delete reinterpret_cast<MemoryIo*>(*handle);
+    *handle = nullptr;
+    return 1;
+}
+
+int MemoryIoClone(intptr_t** destination, intptr_t* source, libbfio_error_t**) {
+    auto* copy = new MemoryIo(*AsMemoryIo(source));
+    copy->offset = 0;
+    copy->open = false;
+    *destination = reinterpret_cast<intptr_t*>(copy);
+    return 1;
+}
+
+int MemoryIoOpen(intptr_t* handle, int, libbfio_error_t**) {
+    AsMemoryIo(handle)->open = true;
+    AsMemoryIo(handle)->offset = 0;
+    return 1;
+}
+
+int MemoryIoClose(intptr_t* handle, libbfio_error_t**) {
+    AsMemoryIo(handle)->open = false;
+    return 0;
+}
+
+ssize_t MemoryIoRead(intptr_t* handle, std::uint8_t* buffer, std::size_t size, libbfio_error_t**) {
+    MemoryIo* io = AsMemoryIo(handle);
+    if (!io->open || !buffer)
+        return -1;
+    if (io->offset >= io->size)
+        return 0;
+    std::size_t n = std::min(size, io->size - io->offset);
+    if (n > static_cast<std::size_t>(SSIZE_MAX))
+        n = static_cast<std::size_t>(SSIZE_MAX);
+    std::memcpy(buffer, io->data + io->offset, n);
+    io->offset += n;
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t MemoryIoWrite(intptr_t*, const std::uint8_t*, std::size_t, libbfio_error_t**) { return -1; }
+
+off64_t MemoryIoSeek(intptr_t* handle, off64_t offset, int whence, libbfio_error_t**) {
+    MemoryIo* io = AsMemoryIo(handle);
+    off64_t base = whence == SEEK_SET ? 0
+                   : whence == SEEK_CUR ? static_cast<off64_t>(io->offset)
+                   : whence == SEEK_END ? static_cast<off64_t>(io->size)
+                                        : -1;
+    if (base < 0 || offset < -base || offset > INT64_MAX - base)
+        return -1;
+    io->offset = static_cast<std::size_t>(base + offset);
+    return base + offset;
+}
+
+int MemoryIoExists(intptr_t*, libbfio_error_t**) { return 1; }
+int MemoryIoIsOpen(intptr_t* handle, libbfio_error_t**) { return AsMemoryIo(handle)->open ? 1 : 0; }
+
+int MemoryIoGetSize(intptr_t* handle, size64_t* size, libbfio_error_t**) {
+    *size = AsMemoryIo(handle)->size;
+    return 1;
+}
+
+} // namespace
+
 std::shared_ptr<PstFile> PstFile::OpenMemory(std::string bytes, const std::string& name,
                                              std::shared_ptr<WarningSink> warnings) {
     std::shared_ptr<PstFile> file(new PstFile());
     file->warnings_ = std::move(warnings);
     file->memory_ = std::move(bytes);
     file->OpenCommon(name);
+    auto* io = new MemoryIo{reinterpret_cast<const std::uint8_t*>(file->memory_.data()), file->memory_.size(), 0,
+                            false};
     libbfio_error_t* ioError = nullptr;
-    if (libbfio_memory_range_initialize(&file->memoryIo_, &ioError) != 1 ||
-        libbfio_memory_range_set(file->memoryIo_, reinterpret_cast<std::uint8_t*>(file->memory_.data()),
-                                 file->memory_.size(), &ioError) != 1) {
+    // Managed: libbfio frees the MemoryIo with the handle, also when initialising fails.
+    if (libbfio_handle_initialize(&file->memoryIo_, reinterpret_cast<intptr_t*>(io), MemoryIoFree, MemoryIoClone,
+                                  MemoryIoOpen, MemoryIoClose, MemoryIoRead, MemoryIoWrite, MemoryIoSeek,
+                                  MemoryIoExists, MemoryIoIsOpen, MemoryIoGetSize,
+                                  LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
+                                  &ioError) != 1) {
         if (ioError)
             libbfio_error_free(&ioError);
+        if (!file->memoryIo_)
+            delete io;
+        file->memoryIo_ = nullptr;
         throw EStoreError("Cannot open the Outlook data file \"" + name + "\": out of memory");
     }
     PffError error;

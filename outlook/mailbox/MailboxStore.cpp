@@ -1,0 +1,581 @@
+#include "outlook/mailbox/MailboxStore.h"
+
+#include "outlook/mailbox/MboxIndex.h"
+#include "outlook/mailbox/MimeMessage.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace quillmark::outlook::mailbox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Kind : char { Mbox = 'm', Maildir = 'M', MaildirPlus = 'P', Directory = 'd', Message = 'e' };
+
+struct FolderRef {
+    Kind kind = Kind::Directory;
+    std::string rel; // relative to the store root, "/" separated; "" for the root itself
+    std::string sub; // Maildir++ only: the dotted folder name below the Maildir at rel
+};
+
+struct StoreContext {
+    fs::path root;
+    std::string pathText; // as the user gave it (ANSI)
+    WideString storeId;
+    std::shared_ptr<WarningSink> warnings;
+    Kind rootKind = Kind::Directory;
+    std::string rootName; // UTF-8 display name of the top folder
+
+    fs::path PathOf(const std::string& rel) const { return rel.empty() ? root : root / fs::path(rel); }
+    void Warn(const std::string& text) const { warnings->Warn(text); }
+};
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool IsDir(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_directory(p, ec);
+}
+
+bool IsFile(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_regular_file(p, ec);
+}
+
+bool IsMaildir(const fs::path& p) { return IsDir(p / "cur") || IsDir(p / "new"); }
+
+std::string FirstBytes(const fs::path& p, std::size_t n) {
+    std::ifstream in(p, std::ios::binary);
+    std::string s(n, '\0');
+    in.read(s.data(), static_cast<std::streamsize>(n));
+    s.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return s;
+}
+
+std::uintmax_t SizeOf(const fs::path& p) {
+    std::error_code ec;
+    auto n = fs::file_size(p, ec);
+    return ec ? 0 : n;
+}
+
+// Directory entries by name (bytes), "." entries and unreadable directories give nothing.
+std::vector<std::string> SortedNames(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsMboxFile(const fs::path& p) {
+    if (!IsFile(p)) return false;
+    if (FirstBytes(p, 5) == "From ") return true;
+    // Thunderbird keeps a folder that holds no mail (or only subfolders) as an empty file.
+    if (SizeOf(p) == 0) {
+        fs::path msf = p, sbd = p;
+        msf += ".msf";
+        sbd += ".sbd";
+        return IsFile(msf) || IsDir(sbd);
+    }
+    return false;
+}
+
+std::string StripSuffix(std::string name, const std::string& suffix) {
+    if (name.size() > suffix.size() && LowerAscii(name.substr(name.size() - suffix.size())) == suffix)
+        name.resize(name.size() - suffix.size());
+    return name;
+}
+
+std::string JoinRel(const std::string& rel, const std::string& name) { return rel.empty() ? name : rel + "/" + name; }
+
+std::string LastComponent(const std::string& rel) {
+    const auto slash = rel.rfind('/');
+    return slash == std::string::npos ? rel : rel.substr(slash + 1);
+}
+
+// ---- folder identifiers ----
+
+std::string Escape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '%' || c == '|') {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool Unescape(const std::string& s, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        if (i + 2 >= s.size()) return false;
+        const std::string hex = s.substr(i + 1, 2);
+        if (hex != "25" && hex != "7C") return false;
+        out += hex == "25" ? '%' : '|';
+        i += 2;
+    }
+    return true;
+}
+
+// Bytes as wide text, one unit per byte, so that any file name goes back unchanged.
+WideString WideOfBytes(const std::string& bytes) {
+    WideString w;
+    w.reserve(bytes.size());
+    for (unsigned char c : bytes) w.push_back(static_cast<char16_t>(c));
+    return w;
+}
+
+WideString EncodeEntryId(const FolderRef& ref) {
+    return WideOfBytes(std::string(1, static_cast<char>(ref.kind)) + "|" + Escape(ref.rel) + "|" + Escape(ref.sub));
+}
+
+// A relative path that stays inside the store: no root, no "..", no empty or "." parts.
+bool SafeRel(const std::string& rel) {
+    if (rel.empty()) return true;
+    if (rel.front() == '/' || rel.find('\\') != std::string::npos || rel.find('\0') != std::string::npos ||
+        rel.find(':') != std::string::npos)
+        return false;
+    std::size_t pos = 0;
+    while (pos <= rel.size()) {
+        std::size_t slash = rel.find('/', pos);
+        if (slash == std::string::npos) slash = rel.size();
+        const std::string part = rel.substr(pos, slash - pos);
+        if (part.empty() || part == "." || part == "..") return false;
+        pos = slash + 1;
+    }
+    return true;
+}
+
+bool DecodeEntryId(const WideString& id, FolderRef& ref) {
+    std::string bytes;
+    for (char16_t u : id) {
+        if (u > 0xFF) return false;
+        bytes.push_back(static_cast<char>(u));
+    }
+    if (bytes.size() < 3 || bytes[1] != '|') return false;
+    const auto bar = bytes.find('|', 2);
+    if (bar == std::string::npos) return false;
+    switch (bytes[0]) {
+    case 'm': ref.kind = Kind::Mbox; break;
+    case 'M': ref.kind = Kind::Maildir; break;
+    case 'P': ref.kind = Kind::MaildirPlus; break;
+    case 'd': ref.kind = Kind::Directory; break;
+    case 'e': ref.kind = Kind::Message; break;
+    default: return false;
+    }
+    if (!Unescape(bytes.substr(2, bar - 2), ref.rel) || !Unescape(bytes.substr(bar + 1), ref.sub)) return false;
+    if (!SafeRel(ref.rel)) return false;
+    if (ref.kind == Kind::MaildirPlus) {
+        if (ref.sub.empty() || ref.sub.find('/') != std::string::npos || ref.sub.find("..") != std::string::npos ||
+            ref.sub.front() == '.' || ref.sub.back() == '.')
+            return false;
+    } else if (!ref.sub.empty()) {
+        return false;
+    }
+    return true;
+}
+
+// ---- item indexes ----
+
+struct Loaded {
+    std::string raw;
+    ItemMeta meta;
+};
+
+class FolderIndex {
+public:
+    virtual ~FolderIndex() = default;
+    virtual int Count() const = 0;
+    virtual Loaded Load(int index) = 0; // 0-based
+};
+
+std::string Where(const std::string& folderName, int index) {
+    return folderName + ", mail " + std::to_string(index + 1);
+}
+
+std::string ReadFileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) throw EStoreError("Cannot read mail " + platform::AnsiPath(p));
+    std::string data;
+    const auto size = SizeOf(p);
+    data.resize(static_cast<std::size_t>(size));
+    in.read(data.data(), static_cast<std::streamsize>(size));
+    data.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return data;
+}
+
+double FileTimeUtc(const fs::path& p) {
+    auto t = platform::FileLastWriteUtc(platform::AnsiPath(p));
+    return t ? *t : 0.0;
+}
+
+class MboxFolderIndex : public FolderIndex {
+public:
+    MboxFolderIndex(fs::path file, std::string name, const StoreContext& ctx) : file_(std::move(file)), name_(std::move(name)) {
+        entries_ = IndexMboxFile(file_);
+        fileTime_ = FileTimeUtc(file_);
+        if (entries_.size() == 1 && !entries_[0].HadFromLine)
+            ctx.Warn(name_ + ": the file holds no \"From \" line; it is read as one mail");
+        else if (!entries_.empty() && !entries_[0].HadFromLine)
+            ctx.Warn(name_ + ": text before the first \"From \" line is read as a mail of its own");
+    }
+    int Count() const override { return static_cast<int>(std::min<std::size_t>(entries_.size(), INT32_MAX)); }
+    Loaded Load(int index) override {
+        const MboxEntry& e = entries_[static_cast<std::size_t>(index)];
+        if (!in_.is_open()) {
+            in_.open(file_, std::ios::binary);
+            if (!in_) throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+        }
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(e.Offset));
+        std::string raw(static_cast<std::size_t>(e.Length), '\0');
+        in_.read(raw.data(), static_cast<std::streamsize>(e.Length));
+        raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in_.gcount())));
+        Loaded out;
+        out.raw = UnquoteFromLines(raw);
+        char key[32];
+        std::snprintf(key, sizeof key, "%012llX", static_cast<unsigned long long>(e.Offset));
+        out.meta.EntryId = key;
+        out.meta.FromLineUtc = e.FromLineTime;
+        out.meta.StoreTimeUtc = e.FromLineTime != 0.0 ? e.FromLineTime : fileTime_;
+        out.meta.Where = Where(name_, index);
+        return out;
+    }
+
+private:
+    fs::path file_;
+    std::string name_;
+    std::vector<MboxEntry> entries_;
+    double fileTime_ = 0.0;
+    std::ifstream in_;
+};
+
+// Mail kept one message per file: Maildir (cur/ and new/) or .eml files in a directory.
+class FilesFolderIndex : public FolderIndex {
+public:
+    struct File {
+        fs::path path;
+        std::string key;
+        ReadFlag flag;
+    };
+    FilesFolderIndex(std::vector<File> files, std::string name) : files_(std::move(files)), name_(std::move(name)) {}
+    int Count() const override { return static_cast<int>(std::min<std::size_t>(files_.size(), INT32_MAX)); }
+    Loaded Load(int index) override {
+        const File& f = files_[static_cast<std::size_t>(index)];
+        Loaded out;
+        out.raw = ReadFileBytes(f.path);
+        out.meta.EntryId = f.key;
+        out.meta.Flag = f.flag;
+        out.meta.StoreTimeUtc = FileTimeUtc(f.path);
+        out.meta.Where = Where(name_, index);
+        return out;
+    }
+
+private:
+    std::vector<File> files_;
+    std::string name_;
+};
+
+std::unique_ptr<FolderIndex> MaildirIndex(const fs::path& dir, const std::string& name) {
+    std::vector<FilesFolderIndex::File> files;
+    for (const char* sub : {"cur", "new"}) {
+        const bool isNew = std::string(sub) == "new";
+        for (const auto& n : SortedNames(dir / sub)) {
+            if (n.empty() || n[0] == '.') continue;
+            if (!IsFile(dir / sub / n)) continue;
+            // "unique:2,FLAGS" ("!" instead of ":" where ":" cannot be in a file name).
+            auto colon = n.find(":2,");
+            if (colon == std::string::npos) colon = n.find("!2,");
+            const std::string flags = colon == std::string::npos ? "" : n.substr(colon + 3);
+            ReadFlag flag = isNew ? ReadFlag::Unread
+                                  : (flags.find('S') != std::string::npos ? ReadFlag::Read : ReadFlag::Unread);
+            files.push_back({dir / sub / n, colon == std::string::npos ? n : n.substr(0, colon), flag});
+        }
+    }
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.path.filename().string() < b.path.filename().string(); });
+    return std::make_unique<FilesFolderIndex>(std::move(files), name);
+}
+
+std::unique_ptr<FolderIndex> EmlIndex(const fs::path& dir, const std::string& name) {
+    std::vector<FilesFolderIndex::File> files;
+    for (const auto& n : SortedNames(dir)) {
+        if (n.empty() || n[0] == '.') continue;
+        if (n.size() < 5 || LowerAscii(n.substr(n.size() - 4)) != ".eml") continue;
+        if (!IsFile(dir / n)) continue;
+        files.push_back({dir / n, n, ReadFlag::Unknown});
+    }
+    return std::make_unique<FilesFolderIndex>(std::move(files), name);
+}
+
+// ---- folders ----
+
+class MailboxFolder;
+
+struct ChildRef {
+    FolderRef ref;
+    std::string name;
+};
+
+std::string DisplayName(const StoreContext& ctx, const FolderRef& ref) {
+    if (ref.kind == Kind::MaildirPlus) {
+        const auto dot = ref.sub.rfind('.');
+        return dot == std::string::npos ? ref.sub : ref.sub.substr(dot + 1);
+    }
+    if (ref.rel.empty()) return ctx.rootName;
+    std::string name = LastComponent(ref.rel);
+    switch (ref.kind) {
+    case Kind::Mbox: return StripSuffix(name, ".mbox");
+    case Kind::Directory: return StripSuffix(name, ".sbd");
+    case Kind::Message: return StripSuffix(name, ".eml");
+    default: return name;
+    }
+}
+
+class MailboxItem : public ItemObject {
+public:
+    MailboxItem(Loaded loaded, std::shared_ptr<WarningSink> warnings)
+        : loaded_(std::move(loaded)), warnings_(std::move(warnings)) {}
+    std::shared_ptr<MailItem> QueryMailItem() override {
+        if (!mail_) {
+            mail_ = ParseMailItem(std::move(loaded_.raw), std::move(loaded_.meta), warnings_);
+            loaded_ = {};
+        }
+        return mail_;
+    }
+
+private:
+    Loaded loaded_;
+    std::shared_ptr<WarningSink> warnings_;
+    std::shared_ptr<MailItem> mail_;
+};
+
+class MailboxItems : public ItemCollection {
+public:
+    MailboxItems(std::shared_ptr<FolderIndex> index, std::shared_ptr<WarningSink> warnings)
+        : index_(std::move(index)), warnings_(std::move(warnings)) {}
+    int Count() override { return index_->Count(); }
+    std::shared_ptr<ItemObject> Item(int index) override {
+        if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
+        return std::make_shared<MailboxItem>(index_->Load(index - 1), warnings_);
+    }
+
+private:
+    std::shared_ptr<FolderIndex> index_;
+    std::shared_ptr<WarningSink> warnings_;
+};
+
+class MailboxFolders : public FolderCollection {
+public:
+    MailboxFolders(std::shared_ptr<const StoreContext> ctx, std::vector<ChildRef> children)
+        : ctx_(std::move(ctx)), children_(std::move(children)) {}
+    int Count() override { return static_cast<int>(children_.size()); }
+    std::shared_ptr<Folder> Item(int index) override;
+
+private:
+    std::shared_ptr<const StoreContext> ctx_;
+    std::vector<ChildRef> children_;
+};
+
+class MailboxFolder : public Folder {
+public:
+    MailboxFolder(std::shared_ptr<const StoreContext> ctx, FolderRef ref, std::string name)
+        : ctx_(std::move(ctx)), ref_(std::move(ref)), name_(std::move(name)) {}
+
+    WideString Name() override { return platform::Utf16FromUtf8(name_); }
+    WideString EntryID() override { return EncodeEntryId(ref_); }
+    WideString StoreID() override { return ctx_->storeId; }
+    std::shared_ptr<FolderCollection> Folders() override { return std::make_shared<MailboxFolders>(ctx_, Children()); }
+    std::shared_ptr<ItemCollection> Items() override {
+        // Indexed once per opened folder: every Items() of this folder shares the index.
+        if (!index_) index_ = BuildIndex();
+        return std::make_shared<MailboxItems>(index_, ctx_->warnings);
+    }
+
+private:
+    std::shared_ptr<FolderIndex> BuildIndex() {
+        const fs::path p = ctx_->PathOf(ref_.rel);
+        switch (ref_.kind) {
+        case Kind::Mbox: return std::make_shared<MboxFolderIndex>(p, name_, *ctx_);
+        case Kind::Maildir: return MaildirIndex(p, name_);
+        case Kind::MaildirPlus: return MaildirIndex(p / ("." + ref_.sub), name_);
+        case Kind::Directory: return EmlIndex(p, name_);
+        case Kind::Message: {
+            std::vector<FilesFolderIndex::File> one{{p, p.filename().string(), ReadFlag::Unknown}};
+            return std::make_shared<FilesFolderIndex>(std::move(one), name_);
+        }
+        }
+        return nullptr;
+    }
+
+    // Plain entries of a directory that are folders: mbox files (with their ".sbd"),
+    // Maildirs, other directories. skipMaildirParts leaves out cur/new/tmp.
+    void DirectoryChildren(const std::string& rel, bool skipMaildirParts, std::vector<ChildRef>& out) const {
+        const fs::path dir = ctx_->PathOf(rel);
+        const auto names = SortedNames(dir);
+        const std::set<std::string> nameSet(names.begin(), names.end());
+        for (const auto& n : names) {
+            if (n.empty() || n[0] == '.') continue;
+            if (skipMaildirParts && (n == "cur" || n == "new" || n == "tmp")) continue;
+            const fs::path p = dir / n;
+            const std::string childRel = JoinRel(rel, n);
+            FolderRef ref;
+            ref.rel = childRel;
+            if (IsDir(p)) {
+                if (n.size() > 4 && n.substr(n.size() - 4) == ".sbd") {
+                    const std::string base = n.substr(0, n.size() - 4);
+                    if (nameSet.count(base) && IsMboxFile(dir / base)) continue; // shown below its mbox
+                    ref.kind = Kind::Directory;
+                } else {
+                    ref.kind = IsMaildir(p) ? Kind::Maildir : Kind::Directory;
+                }
+            } else if (IsMboxFile(p)) {
+                ref.kind = Kind::Mbox;
+            } else {
+                continue;
+            }
+            out.push_back({ref, DisplayName(*ctx_, ref)});
+        }
+    }
+
+    // Maildir++ folders one level below prefix ("" for the Maildir itself); a folder whose
+    // parent has no directory of its own ("Lists.dev" without "Lists") still gets its parent.
+    void MaildirPlusChildren(const std::string& rel, const std::string& prefix, std::vector<ChildRef>& out) const {
+        const fs::path dir = ctx_->PathOf(rel);
+        std::set<std::string> next;
+        for (const auto& n : SortedNames(dir)) {
+            if (n.size() < 2 || n[0] != '.' || n == "..") continue;
+            if (!IsDir(dir / n)) continue;
+            const std::string dotted = n.substr(1);
+            std::string rest;
+            if (prefix.empty()) {
+                rest = dotted;
+            } else {
+                if (dotted.size() <= prefix.size() + 1 || dotted.compare(0, prefix.size(), prefix) != 0 ||
+                    dotted[prefix.size()] != '.')
+                    continue;
+                rest = dotted.substr(prefix.size() + 1);
+            }
+            const std::string first = rest.substr(0, rest.find('.'));
+            if (first.empty()) continue;
+            next.insert(prefix.empty() ? first : prefix + "." + first);
+        }
+        for (const auto& sub : next) {
+            FolderRef ref{Kind::MaildirPlus, rel, sub};
+            out.push_back({ref, DisplayName(*ctx_, ref)});
+        }
+    }
+
+    std::vector<ChildRef> Children() const {
+        std::vector<ChildRef> out;
+        switch (ref_.kind) {
+        case Kind::Mbox:
+            // A store opened as one mbox file shows that file only: its ".sbd" would lie
+            // outside the path the user named. Opening the directory shows the whole tree.
+            if (!ref_.rel.empty() && IsDir(ctx_->PathOf(ref_.rel + ".sbd"))) DirectoryChildren(ref_.rel + ".sbd", false, out);
+            break;
+        case Kind::Maildir:
+            MaildirPlusChildren(ref_.rel, "", out);
+            DirectoryChildren(ref_.rel, true, out);
+            break;
+        case Kind::MaildirPlus: MaildirPlusChildren(ref_.rel, ref_.sub, out); break;
+        case Kind::Directory: DirectoryChildren(ref_.rel, false, out); break;
+        case Kind::Message: break;
+        }
+        return out;
+    }
+
+    std::shared_ptr<const StoreContext> ctx_;
+    FolderRef ref_;
+    std::string name_;
+    std::shared_ptr<FolderIndex> index_;
+};
+
+std::shared_ptr<Folder> MailboxFolders::Item(int index) {
+    if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
+    const ChildRef& c = children_[static_cast<std::size_t>(index - 1)];
+    return std::make_shared<MailboxFolder>(ctx_, c.ref, c.name);
+}
+
+class MailboxStore : public Store {
+public:
+    explicit MailboxStore(std::shared_ptr<StoreContext> ctx) : ctx_(std::move(ctx)) {}
+    WideString StoreID() override { return ctx_->storeId; }
+    std::shared_ptr<Folder> TopFolder() override {
+        return std::make_shared<MailboxFolder>(ctx_, FolderRef{ctx_->rootKind, "", ""}, ctx_->rootName);
+    }
+    std::shared_ptr<Folder> GetFolderFromID(const WideString& entryId) override {
+        FolderRef ref;
+        if (!DecodeEntryId(entryId, ref)) throw EStoreError("The folder identifier is not valid for " + ctx_->pathText + ".");
+        const fs::path p = ctx_->PathOf(ref.rel);
+        bool exists = false;
+        switch (ref.kind) {
+        case Kind::Mbox: exists = ref.rel.empty() ? ctx_->rootKind == Kind::Mbox : IsMboxFile(p); break;
+        case Kind::Maildir: exists = IsMaildir(p); break;
+        case Kind::MaildirPlus: exists = IsMaildir(p / ("." + ref.sub)) || IsDir(p); break;
+        case Kind::Directory: exists = IsDir(p); break;
+        case Kind::Message: exists = ref.rel.empty() && ctx_->rootKind == Kind::Message; break;
+        }
+        if (!exists) throw EStoreError("The folder cannot be found in " + ctx_->pathText + ".");
+        return std::make_shared<MailboxFolder>(ctx_, ref, DisplayName(*ctx_, ref));
+    }
+
+private:
+    std::shared_ptr<StoreContext> ctx_;
+};
+
+} // namespace
+
+std::shared_ptr<Store> OpenMailboxStore(const std::string& path, std::shared_ptr<WarningSink> warnings) {
+    auto ctx = std::make_shared<StoreContext>();
+    ctx->pathText = path;
+    ctx->storeId = platform::Utf16FromAnsi(path);
+    ctx->warnings = warnings ? std::move(warnings) : std::make_shared<WarningSink>();
+    fs::path root = platform::NativePath(path).lexically_normal();
+    if (root.has_filename() == false && root.has_parent_path()) root = root.parent_path(); // "dir/" -> "dir"
+    ctx->root = root;
+    std::string base = root.filename().string();
+    if (IsDir(root)) {
+        ctx->rootKind = IsMaildir(root) ? Kind::Maildir : Kind::Directory;
+    } else if (IsFile(root)) {
+        const std::string head = FirstBytes(root, 5);
+        const std::string lower = LowerAscii(base);
+        if (head == "From " || SizeOf(root) == 0) {
+            ctx->rootKind = Kind::Mbox;
+            base = StripSuffix(base, ".mbox");
+        } else {
+            // Not an mbox: read as one message (an .eml file, or a message saved without one).
+            ctx->rootKind = Kind::Message;
+            if (lower.size() < 4 || lower.substr(lower.size() - 4) != ".eml")
+                ctx->Warn(path + ": not an mbox file (no \"From \" line at the start); read as one message");
+            base = StripSuffix(base, ".eml");
+        }
+    } else {
+        throw EStoreError("Cannot open mail store " + path + ": no such file or directory.");
+    }
+    ctx->rootName = base.empty() ? root.string() : base;
+    return std::make_shared<MailboxStore>(std::move(ctx));
+}
+
+} // namespace quillmark::outlook::mailbox

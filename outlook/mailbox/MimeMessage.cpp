@@ -1,0 +1,618 @@
+#include "outlook/mailbox/MimeMessage.h"
+
+#include "outlook/mailbox/GMimeSupport.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+namespace quillmark::outlook::mailbox {
+
+namespace {
+
+// GMime's own nesting limit stops hostile input first; this one guards our own walk.
+constexpr int MaxDepth = 64;
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string Trim(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+double UtcDateValue(GDateTime* dt) {
+    if (!dt) return 0.0;
+    return 25569.0 + static_cast<double>(g_date_time_to_unix(dt)) / 86400.0;
+}
+
+double LocalOrNone(double utc) { return utc == 0.0 ? OutlookNoDate : platform::UtcToLocal(utc); }
+
+// Bytes of unknown or broken encoding to valid UTF-8: kept when they are UTF-8 already,
+// else read as Windows-1252 (what unlabelled 8-bit mail nearly always is).
+std::string MakeUtf8(std::string bytes) {
+    if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
+    gsize written = 0;
+    gchar* converted =
+        g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", "WINDOWS-1252", nullptr, &written, nullptr);
+    if (converted) {
+        std::string out(converted, written);
+        g_free(converted);
+        return out;
+    }
+    gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
+    std::string out(valid);
+    g_free(valid);
+    return out;
+}
+
+WideString Wide(std::string_view utf8) { return platform::Utf16FromUtf8(utf8); }
+
+std::string AddressNames(InternetAddressList* list, int depth = 0) {
+    std::string out;
+    if (!list || depth > 8) return out;
+    const int n = internet_address_list_length(list);
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* ia = internet_address_list_get_address(list, i);
+        std::string one;
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            one = AddressNames(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), depth + 1);
+            if (one.empty() && internet_address_get_name(ia)) one = internet_address_get_name(ia);
+        } else {
+            const char* name = internet_address_get_name(ia);
+            if (name && *name) {
+                one = name;
+            } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+                const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
+                if (addr) one = addr;
+            }
+        }
+        one = Trim(one);
+        if (one.empty()) continue;
+        if (!out.empty()) out += "; ";
+        out += one;
+    }
+    return out;
+}
+
+// The decoded bytes of a leaf part (transfer encoding undone).
+std::string DecodedBytes(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content) return {};
+    GMimeStream* mem = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, mem);
+    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    std::string out(reinterpret_cast<const char*>(arr->data), arr->len);
+    g_object_unref(mem);
+    return out;
+}
+
+// True when base64 content holds characters outside the alphabet: the decoder skips them,
+// so what is saved differs from what was sent.
+bool HasBadBase64(GMimePart* part) {
+    if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) return false;
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content) return false;
+    GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
+    if (!raw) return false;
+    g_mime_stream_reset(raw);
+    char buf[4096];
+    bool bad = false;
+    ssize_t got;
+    while (!bad && (got = g_mime_stream_read(raw, buf, sizeof buf)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+            const unsigned char c = static_cast<unsigned char>(buf[i]);
+            if (!(std::isalnum(c) || c == '+' || c == '/' || c == '=' || c == '\r' || c == '\n' || c == ' ' ||
+                  c == '\t')) {
+                bad = true;
+                break;
+            }
+        }
+    }
+    g_mime_stream_reset(raw);
+    return bad;
+}
+
+const char* ExtensionFor(GMimeContentType* ct) {
+    struct Ext {
+        const char* type;
+        const char* subtype;
+        const char* ext;
+    };
+    static const Ext table[] = {
+        {"image", "jpeg", ".jpg"}, {"image", "jpg", ".jpg"},   {"image", "png", ".png"},
+        {"image", "gif", ".gif"},  {"image", "bmp", ".bmp"},   {"image", "webp", ".webp"},
+        {"image", "tiff", ".tif"}, {"image", "svg+xml", ".svg"}, {"text", "plain", ".txt"},
+        {"text", "html", ".htm"},  {"text", "calendar", ".ics"}, {"text", "csv", ".csv"},
+        {"application", "pdf", ".pdf"}, {"application", "zip", ".zip"}, {"message", "rfc822", ".eml"},
+    };
+    if (!ct) return ".bin";
+    for (const auto& e : table)
+        if (g_mime_content_type_is_type(ct, e.type, e.subtype)) return e.ext;
+    return ".bin";
+}
+
+// A file name as mail may give it, reduced to a name: no directories, no control bytes.
+std::string CleanFileName(std::string name) {
+    const auto cut = name.find_last_of("/\\");
+    if (cut != std::string::npos) name.erase(0, cut + 1);
+    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+               name.end());
+    name = Trim(name);
+    if (name == "." || name == "..") name.clear();
+    return name;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(platform::NativePath(path), std::ios::binary | std::ios::trunc);
+    if (!out) throw EStoreError("Cannot save the attachment to " + path);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw EStoreError("Cannot save the attachment to " + path);
+}
+
+const char* WarningText(GMimeParserWarning code) {
+    switch (code) {
+    case GMIME_WARN_INVALID_CONTENT_TYPE: return "invalid content type, read as application/octet-stream";
+    case GMIME_WARN_INVALID_RFC2047_HEADER_VALUE: return "invalid encoded word in a header";
+    case GMIME_WARN_MALFORMED_MULTIPART: return "multipart without parts";
+    case GMIME_WARN_TRUNCATED_MESSAGE: return "message is truncated";
+    case GMIME_WARN_MALFORMED_MESSAGE: return "message is malformed";
+    case GMIME_CRIT_INVALID_HEADER_NAME: return "invalid header name, part of the message may be lost";
+    case GMIME_CRIT_CONFLICTING_HEADER: return "conflicting headers";
+    case GMIME_CRIT_CONFLICTING_PARAMETER: return "conflicting header parameters";
+    case GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY: return "multipart without boundary";
+    case GMIME_WARN_INVALID_PARAMETER: return "invalid header parameter";
+    case GMIME_WARN_INVALID_ADDRESS_LIST: return "invalid address list";
+    case GMIME_CRIT_NESTING_OVERFLOW: return "MIME parts nested too deeply, the deeper parts are not read";
+    case GMIME_WARN_PART_WITHOUT_CONTENT: return "MIME part without content";
+    case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT: return "MIME part without headers or content";
+    default: return nullptr; // duplicated headers and 8-bit headers are everyday mail, not problems
+    }
+}
+
+struct ParseWarnings {
+    std::vector<std::pair<GMimeParserWarning, gint64>> Seen;
+};
+
+void OnParserWarning(gint64 offset, GMimeParserWarning code, const gchar*, gpointer user) {
+    auto* w = static_cast<ParseWarnings*>(user);
+    for (const auto& s : w->Seen)
+        if (s.first == code) return; // once per kind and message is enough
+    w->Seen.emplace_back(code, offset);
+}
+
+struct Leaf {
+    GMimeObject* Object;
+    GMimeObject* Alternative; // innermost multipart/alternative around it, or null
+};
+
+class MimeMailItem;
+
+class MimeAttachment : public Attachment {
+public:
+    MimeAttachment(std::shared_ptr<MimeMailItem> owner, GMimeObject* part, std::string name)
+        : owner_(std::move(owner)), part_(GMIME_OBJECT(g_object_ref(part))), name_(std::move(name)) {}
+    ~MimeAttachment() override { g_object_unref(part_); }
+    MimeAttachment(const MimeAttachment&) = delete;
+    MimeAttachment& operator=(const MimeAttachment&) = delete;
+
+    WideString FileName() override { return Wide(name_); }
+    void SaveAsFile(const std::string& path) override;
+
+private:
+    std::shared_ptr<MimeMailItem> owner_;
+    GMimeObject* part_;
+    std::string name_; // UTF-8
+};
+
+class MimeAttachments : public AttachmentCollection {
+public:
+    explicit MimeAttachments(std::shared_ptr<MimeMailItem> owner) : owner_(std::move(owner)) {}
+    int Count() override;
+    std::shared_ptr<Attachment> Item(int index) override;
+
+private:
+    std::shared_ptr<MimeMailItem> owner_;
+};
+
+class MimeMailItem : public MailItem, public std::enable_shared_from_this<MimeMailItem> {
+public:
+    MimeMailItem(std::string raw, ItemMeta meta, std::shared_ptr<WarningSink> warnings)
+        : meta_(std::move(meta)), warnings_(std::move(warnings)) {
+        size_ = raw.size() > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(raw.size());
+        Parse(raw);
+    }
+    ~MimeMailItem() override {
+        if (message_) g_object_unref(message_);
+    }
+    MimeMailItem(const MimeMailItem&) = delete;
+    MimeMailItem& operator=(const MimeMailItem&) = delete;
+
+    WideString GetText(DispId id) override {
+        switch (id) {
+        case dispid::Subject: return subject_;
+        case dispid::Body: return body_;
+        case dispid::SenderName: return sender_;
+        case dispid::To: return to_;
+        case dispid::CC: return cc_;
+        case dispid::BCC: return bcc_;
+        case dispid::ReplyRecipientNames: return replyTo_;
+        case dispid::EntryID: return entryId_;
+        case dispid::MessageClass: return u"IPM.Note";
+        case dispid::ConversationTopic: return topic_;
+        case dispid::Categories: return categories_;
+        default: return {};
+        }
+    }
+    double GetDate(DispId id) override {
+        switch (id) {
+        case dispid::ReceivedTime: return received_;
+        case dispid::SentOn: return sent_;
+        case dispid::CreationTime:
+        case dispid::LastModificationTime: return storeTime_;
+        default: return 0.0;
+        }
+    }
+    AutomationBool GetBool(DispId id) override {
+        switch (id) {
+        case dispid::UnRead: return unread_ ? VariantTrue : VariantFalse;
+        case dispid::ReadReceiptRequested: return receipt_ ? VariantTrue : VariantFalse;
+        default: return VariantFalse;
+        }
+    }
+    std::int32_t GetInt(DispId id) override { return id == dispid::Size ? size_ : 0; }
+    std::shared_ptr<AttachmentCollection> Attachments() override {
+        return std::make_shared<MimeAttachments>(shared_from_this());
+    }
+
+    void Warn(const std::string& what) {
+        if (warnings_) warnings_->Warn(meta_.Where + ": " + what);
+    }
+
+    std::vector<std::pair<GMimeObject*, std::string>> attachments_; // part, UTF-8 name
+
+private:
+    void Parse(const std::string& raw);
+    void ReadHeaders();
+    void ReadParts();
+    void Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves, bool& tooDeep);
+    std::string TextOf(GMimePart* part);
+    const char* Header(const char* name) {
+        return g_mime_object_get_header(GMIME_OBJECT(message_), name);
+    }
+
+    ItemMeta meta_;
+    std::shared_ptr<WarningSink> warnings_;
+    GMimeMessage* message_ = nullptr;
+    WideString subject_, body_, sender_, to_, cc_, bcc_, replyTo_, entryId_, topic_, categories_;
+    double received_ = OutlookNoDate, sent_ = OutlookNoDate, storeTime_ = 0.0;
+    bool unread_ = false, receipt_ = false;
+    std::int32_t size_ = 0;
+};
+
+void MimeMailItem::Parse(const std::string& raw) {
+    // The key is bytes (a file name, an offset); each byte becomes one UTF-16 unit so that the
+    // identifier goes back unchanged whatever the file system's encoding.
+    for (unsigned char c : meta_.EntryId) entryId_.push_back(static_cast<char16_t>(c));
+    storeTime_ = meta_.StoreTimeUtc != 0.0 ? platform::UtcToLocal(meta_.StoreTimeUtc) : 0.0;
+
+    EnsureGMime();
+    if (std::memchr(raw.data(), '\0', raw.size())) Warn("the message contains NUL bytes");
+    ParseWarnings seen;
+    GMimeParserOptions* options = g_mime_parser_options_new();
+    g_mime_parser_options_set_warning_callback(options, OnParserWarning, &seen);
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.data(), raw.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    message_ = g_mime_parser_construct_message(parser, options);
+    g_object_unref(parser);
+    g_object_unref(stream);
+    g_mime_parser_options_free(options);
+
+    for (const auto& [code, offset] : seen.Seen)
+        if (const char* text = WarningText(code)) Warn(std::string(text) + " (at byte " + std::to_string(offset) + ")");
+
+    if (!message_) {
+        // Nothing GMime can take as a message: keep its text as the body rather than lose it.
+        Warn("not a MIME message; its text is shown as the body");
+        body_ = Wide(ToCrLf(MakeUtf8(raw)));
+        received_ = LocalOrNone(meta_.FromLineUtc);
+        return;
+    }
+    ReadHeaders();
+    ReadParts();
+}
+
+void MimeMailItem::ReadHeaders() {
+    const char* subject = g_mime_message_get_subject(message_);
+    const std::string subject8 = MakeUtf8(subject ? subject : "");
+    subject_ = Wide(subject8);
+    topic_ = Wide(StripSubjectPrefixes(subject8));
+
+    std::string from = AddressNames(g_mime_message_get_from(message_));
+    if (from.empty()) from = AddressNames(g_mime_message_get_sender(message_));
+    sender_ = Wide(MakeUtf8(from));
+    to_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_TO))));
+    cc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_CC))));
+    bcc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_BCC))));
+    replyTo_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_reply_to(message_))));
+
+    GDateTime* date = g_mime_message_get_date(message_);
+    sent_ = LocalOrNone(UtcDateValue(date));
+
+    // The newest Received header is the topmost; its date follows the last ";".
+    double received = 0.0;
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message_));
+    const int count = g_mime_header_list_get_count(headers);
+    bool sawDeliveryDate = false;
+    double deliveryDate = 0.0;
+    std::string mozillaStatus, status, keywords;
+    bool hasStatus = false, hasMozillaStatus = false;
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(headers, i);
+        const char* name = g_mime_header_get_name(h);
+        const char* value = g_mime_header_get_value(h);
+        if (!name) continue;
+        const std::string lname = Lower(name);
+        const std::string v = value ? value : "";
+        if (lname == "received" && received == 0.0) {
+            const auto semi = v.rfind(';');
+            if (semi != std::string::npos) {
+                if (GDateTime* dt = g_mime_utils_header_decode_date(v.c_str() + semi + 1)) {
+                    received = UtcDateValue(dt);
+                    g_date_time_unref(dt);
+                }
+            }
+        } else if (lname == "delivery-date" && !sawDeliveryDate) {
+            sawDeliveryDate = true;
+            if (GDateTime* dt = g_mime_utils_header_decode_date(v.c_str())) {
+                deliveryDate = UtcDateValue(dt);
+                g_date_time_unref(dt);
+            }
+        } else if (lname == "status") {
+            hasStatus = true;
+            status += v;
+        } else if (lname == "x-mozilla-status") {
+            hasMozillaStatus = true;
+            mozillaStatus = Trim(v);
+        } else if (lname == "keywords") {
+            if (!keywords.empty()) keywords += ",";
+            keywords += v;
+        } else if (lname == "disposition-notification-to" || lname == "return-receipt-to") {
+            receipt_ = true;
+        }
+    }
+    if (received == 0.0) received = deliveryDate;
+    if (received == 0.0) received = meta_.FromLineUtc;
+    received_ = LocalOrNone(received);
+
+    // Categories: the Keywords items, trimmed, joined the way Outlook shows them.
+    std::string cats;
+    std::size_t pos = 0;
+    while (pos <= keywords.size()) {
+        std::size_t comma = keywords.find(',', pos);
+        if (comma == std::string::npos) comma = keywords.size();
+        std::string item = Trim(std::string_view(keywords).substr(pos, comma - pos));
+        if (!item.empty()) {
+            if (!cats.empty()) cats += ", ";
+            cats += item;
+        }
+        pos = comma + 1;
+    }
+    if (cats.find("=?") != std::string::npos) {
+        if (char* decoded = g_mime_utils_header_decode_text(nullptr, cats.c_str())) {
+            cats = decoded;
+            g_free(decoded);
+        }
+    }
+    categories_ = Wide(MakeUtf8(cats));
+
+    switch (meta_.Flag) {
+    case ReadFlag::Read: unread_ = false; break;
+    case ReadFlag::Unread: unread_ = true; break;
+    case ReadFlag::Unknown:
+        // An archive's mail without any flag is taken as read; a flag that is there decides.
+        if (hasStatus) {
+            unread_ = status.find('R') == std::string::npos;
+        } else if (hasMozillaStatus) {
+            const unsigned long bits = std::strtoul(mozillaStatus.c_str(), nullptr, 16);
+            unread_ = (bits & 0x1u) == 0;
+        }
+        break;
+    }
+
+    if (!g_mime_object_get_header(GMIME_OBJECT(message_), "From") &&
+        !g_mime_object_get_header(GMIME_OBJECT(message_), "Date"))
+        Warn("the message has neither a From nor a Date header");
+}
+
+void MimeMailItem::Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves,
+                        bool& tooDeep) {
+    if (!obj) return;
+    if (depth > MaxDepth) {
+        tooDeep = true;
+        return;
+    }
+    if (GMIME_IS_MULTIPART(obj)) {
+        GMimeMultipart* mp = GMIME_MULTIPART(obj);
+        GMimeContentType* ct = g_mime_object_get_content_type(obj);
+        GMimeObject* alt = (ct && g_mime_content_type_is_type(ct, "multipart", "alternative")) ? obj : alternative;
+        const int n = g_mime_multipart_get_count(mp);
+        for (int i = 0; i < n; ++i) Walk(g_mime_multipart_get_part(mp, i), alt, depth + 1, leaves, tooDeep);
+        return;
+    }
+    leaves.push_back(Leaf{obj, alternative});
+}
+
+std::string MimeMailItem::TextOf(GMimePart* part) {
+    const std::string bytes = DecodedBytes(part);
+    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    std::string text;
+    if (charset && *charset) {
+        const std::string cs = Lower(charset);
+        if (cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") {
+            text = bytes;
+        } else if (GMimeFilter* filter = g_mime_filter_charset_new(charset, "UTF-8")) {
+            GMimeStream* mem = g_mime_stream_mem_new();
+            GMimeStream* filtered = g_mime_stream_filter_new(mem);
+            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered), filter);
+            g_object_unref(filter);
+            g_mime_stream_write(filtered, bytes.data(), bytes.size());
+            g_mime_stream_flush(filtered);
+            GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+            text.assign(reinterpret_cast<const char*>(arr->data), arr->len);
+            g_object_unref(filtered);
+            g_object_unref(mem);
+        } else {
+            Warn("unknown charset \"" + std::string(charset) + "\", the text is read as UTF-8 or Windows-1252");
+            text = bytes;
+        }
+    } else {
+        text = bytes;
+    }
+    return MakeUtf8(std::move(text));
+}
+
+void MimeMailItem::ReadParts() {
+    std::vector<Leaf> leaves;
+    bool tooDeep = false;
+    Walk(g_mime_message_get_mime_part(message_), nullptr, 0, leaves, tooDeep);
+    if (tooDeep) Warn("MIME parts nested too deeply, the deeper parts are not read");
+
+    auto isBodyCandidate = [](const Leaf& leaf, const char* subtype) {
+        if (!GMIME_IS_PART(leaf.Object)) return false;
+        GMimePart* part = GMIME_PART(leaf.Object);
+        GMimeContentType* ct = g_mime_object_get_content_type(leaf.Object);
+        return ct && g_mime_content_type_is_type(ct, "text", subtype) && !g_mime_part_is_attachment(part);
+    };
+    const Leaf* body = nullptr;
+    bool fromHtml = false;
+    for (const auto& leaf : leaves)
+        if (isBodyCandidate(leaf, "plain")) {
+            body = &leaf;
+            break;
+        }
+    if (!body) {
+        for (const auto& leaf : leaves)
+            if (isBodyCandidate(leaf, "html")) {
+                body = &leaf;
+                fromHtml = true;
+                break;
+            }
+    }
+    if (body) {
+        const std::string text = TextOf(GMIME_PART(body->Object));
+        body_ = Wide(ToCrLf(fromHtml ? HtmlToText(text) : text));
+    }
+
+    int generated = 0;
+    for (const auto& leaf : leaves) {
+        if (body && leaf.Object == body->Object) continue;
+        // The other text versions of the body (its HTML twin) are the body again, not files.
+        if (body && body->Alternative && leaf.Alternative == body->Alternative &&
+            (isBodyCandidate(leaf, "plain") || isBodyCandidate(leaf, "html")))
+            continue;
+        ++generated;
+        std::string name;
+        if (GMIME_IS_MESSAGE_PART(leaf.Object)) {
+            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(leaf.Object));
+            const char* s = inner ? g_mime_message_get_subject(inner) : nullptr;
+            // A subject is no path: its slashes stay in the name as "_".
+            name = MakeUtf8(s ? s : "");
+            std::replace(name.begin(), name.end(), '/', '_');
+            std::replace(name.begin(), name.end(), '\\', '_');
+            name = CleanFileName(name);
+            if (name.empty()) name = "message" + std::to_string(generated);
+            name += ".eml";
+        } else {
+            if (GMIME_IS_PART(leaf.Object)) {
+                const char* fn = g_mime_part_get_filename(GMIME_PART(leaf.Object));
+                if (fn) name = CleanFileName(MakeUtf8(fn));
+            }
+            if (name.empty())
+                name = "attachment" + std::to_string(generated) +
+                       ExtensionFor(g_mime_object_get_content_type(leaf.Object));
+        }
+        attachments_.emplace_back(leaf.Object, name);
+    }
+}
+
+int MimeAttachments::Count() { return static_cast<int>(owner_->attachments_.size()); }
+
+std::shared_ptr<Attachment> MimeAttachments::Item(int index) {
+    if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
+    const auto& a = owner_->attachments_[static_cast<std::size_t>(index - 1)];
+    return std::make_shared<MimeAttachment>(owner_, a.first, a.second);
+}
+
+void MimeAttachment::SaveAsFile(const std::string& path) {
+    std::string bytes;
+    if (GMIME_IS_MESSAGE_PART(part_)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part_));
+        if (inner) {
+            GMimeStream* mem = g_mime_stream_mem_new();
+            g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, mem);
+            GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+            bytes.assign(reinterpret_cast<const char*>(arr->data), arr->len);
+            g_object_unref(mem);
+        }
+    } else if (GMIME_IS_PART(part_)) {
+        if (HasBadBase64(GMIME_PART(part_)))
+            owner_->Warn("bad base64 in attachment \"" + name_ + "\", saved what could be decoded");
+        bytes = DecodedBytes(GMIME_PART(part_));
+    }
+    WriteFileBytes(path, bytes);
+}
+
+} // namespace
+
+std::shared_ptr<MailItem> ParseMailItem(std::string raw, ItemMeta meta, std::shared_ptr<WarningSink> warnings) {
+    return std::make_shared<MimeMailItem>(std::move(raw), std::move(meta), std::move(warnings));
+}
+
+std::string ToCrLf(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string StripSubjectPrefixes(std::string_view subject) {
+    static const char* const prefixes[] = {"re", "fw", "fwd", "aw", "wg", "sv", "vs"};
+    std::string s = Trim(subject);
+    for (;;) {
+        const auto colon = s.find(':');
+        if (colon == std::string::npos || colon > 4) break;
+        std::string head = Lower(Trim(std::string_view(s).substr(0, colon)));
+        bool known = false;
+        for (const char* p : prefixes)
+            if (head == p) known = true;
+        if (!known) break;
+        s = Trim(std::string_view(s).substr(colon + 1));
+    }
+    return s;
+}
+
+} // namespace quillmark::outlook::mailbox

@@ -1,0 +1,218 @@
+// Store layouts of the mailbox backend and the store factory over them.
+#include "outlook/StoreFactory.h"
+#include "outlook/mailbox/MailboxStore.h"
+#include "outlook/FolderTree.h"
+
+#include "MailboxTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillmark;
+using namespace quillmark::outlook;
+using quillmark::testing::TempDir;
+using quillmark::testing::Utf8;
+
+namespace {
+
+std::string Mail(const std::string& subject, const std::string& date = "Mon, 07 Mar 2005 10:00:00 +0000") {
+    return "From: Sender <s@example.org>\nDate: " + date + "\nSubject: " + subject + "\n\nBody of " + subject + "\n";
+}
+
+std::string MboxOf(const std::vector<std::string>& subjects) {
+    std::string out;
+    for (const auto& s : subjects) out += "From s@example.org Mon Mar  7 10:00:00 2005\n" + Mail(s) + "\n";
+    return out;
+}
+
+// The tree of a store as "Name[subjects](children)".
+std::string Describe(Folder& folder) {
+    std::string out = Utf8(folder.Name());
+    auto items = folder.Items();
+    if (items->Count() > 0) {
+        out += "[";
+        for (int i = 1; i <= items->Count(); ++i) {
+            if (i > 1) out += ",";
+            out += Utf8(items->Item(i)->QueryMailItem()->GetText(dispid::Subject));
+        }
+        out += "]";
+    }
+    auto subs = folder.Folders();
+    if (subs->Count() > 0) {
+        out += "(";
+        for (int i = 1; i <= subs->Count(); ++i) {
+            if (i > 1) out += ",";
+            out += Describe(*subs->Item(i));
+        }
+        out += ")";
+    }
+    return out;
+}
+
+// Every folder reopened by its identifiers must be the same folder with the same mail.
+void ExpectRoundTrip(Store& store, Folder& folder) {
+    auto again = store.GetFolderFromID(folder.EntryID());
+    EXPECT_EQ(Describe(*again), Describe(folder));
+    EXPECT_EQ(again->StoreID(), store.StoreID());
+    auto subs = folder.Folders();
+    for (int i = 1; i <= subs->Count(); ++i) ExpectRoundTrip(store, *subs->Item(i));
+}
+
+struct Opened {
+    std::shared_ptr<WarningSink> sink = std::make_shared<WarningSink>();
+    std::vector<std::string> warnings;
+    std::shared_ptr<Store> store;
+    explicit Opened(const std::string& path) {
+        sink->SetHandler([this](const std::string& m) { warnings.push_back(m); });
+        store = mailbox::OpenMailboxStore(path, sink);
+    }
+    std::string Tree() { return Describe(*store->TopFolder()); }
+};
+
+TEST(MailboxStore, MboxFileKeepsMboxOrder) {
+    TempDir dir;
+    dir.Write("Archive.mbox", MboxOf({"zeta", "alpha", "mid"}));
+    Opened o(dir.Ansi("Archive.mbox"));
+    EXPECT_EQ(o.Tree(), "Archive[zeta,alpha,mid]");
+    EXPECT_EQ(o.store->StoreID(), platform::Utf16FromAnsi(dir.Ansi("Archive.mbox")));
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+    EXPECT_TRUE(o.warnings.empty());
+}
+
+TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
+    TempDir dir;
+    dir.Write("Mail/cur/1000.b:2,S", Mail("b-read"));
+    dir.Write("Mail/new/0999.a", Mail("a-new"));
+    dir.MakeDir("Mail/tmp");
+    dir.Write("Mail/.Sent/cur/1:2,S", Mail("sent"));
+    dir.Write("Mail/.Lists.dev/cur/1:2,", Mail("dev-list"));
+    dir.Write("Mail/.Lists.dev.old/new/1", Mail("old"));
+    dir.Write("Mail/dovecot.index", "binary");
+    Opened o(dir.Ansi("Mail"));
+    EXPECT_EQ(o.Tree(), "Mail[a-new,b-read](Lists(dev[dev-list](old[old])),Sent[sent])");
+    auto items = o.store->TopFolder()->Items();
+    EXPECT_EQ(items->Item(1)->QueryMailItem()->GetBool(dispid::UnRead), VariantTrue);
+    EXPECT_EQ(items->Item(2)->QueryMailItem()->GetBool(dispid::UnRead), VariantFalse);
+    EXPECT_EQ(items->Item(2)->QueryMailItem()->GetText(dispid::EntryID), u"1000.b");
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+}
+
+TEST(MailboxStore, DirectoryOfEmlFilesAndMixedTree) {
+    TempDir dir;
+    dir.Write("Root/b.eml", Mail("second"));
+    dir.Write("Root/a.EML", Mail("first"));
+    dir.Write("Root/notes.txt", "not mail");
+    dir.Write("Root/Inbox", MboxOf({"in1", "in2"}));
+    dir.Write("Root/Inbox.msf", "index");
+    dir.Write("Root/Inbox.sbd/Work", MboxOf({"work"}));
+    dir.Write("Root/Inbox.sbd/Work.sbd/Deep.mbox", MboxOf({"deep"}));
+    dir.Write("Root/Trash", "");
+    dir.Write("Root/Trash.msf", "");
+    dir.Write("Root/Maildir/cur/1:2,S", Mail("md"));
+    dir.Write("Root/Saved/x.eml", Mail("saved"));
+    dir.Write("Root/.hidden/y.eml", Mail("hidden"));
+    Opened o(dir.Ansi("Root"));
+    EXPECT_EQ(o.Tree(), "Root[first,second](Inbox[in1,in2](Work[work](Deep[deep])),Maildir[md],Saved[saved],Trash)");
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+}
+
+TEST(MailboxStore, SingleMessageFileIsAStoreOfOneMail) {
+    TempDir dir;
+    dir.Write("note.eml", Mail("lonely"));
+    Opened o(dir.Ansi("note.eml"));
+    EXPECT_EQ(o.Tree(), "note[lonely]");
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+}
+
+TEST(MailboxStore, ForeignOrEscapingEntryIdsAreRefused) {
+    TempDir dir;
+    dir.Write("Root/Sub/a.eml", Mail("a"));
+    dir.Write("Outside/b.eml", Mail("b"));
+    Opened o(dir.Ansi("Root"));
+    const WideString bad[] = {u"d|../Outside|", u"d|/etc|", u"d|Sub/../../Outside|", u"d|Missing|", u"x|Sub|",
+                              u"d|Sub|extra",  u"",        u"d|Sub",               u"P|Sub|../x", u"d|Sub\u0100|"};
+    for (const auto& id : bad) EXPECT_THROW(o.store->GetFolderFromID(id), EStoreError) << Utf8(id);
+    EXPECT_EQ(Utf8(o.store->GetFolderFromID(u"d|Sub|")->Name()), "Sub");
+}
+
+TEST(MailboxStore, FileNamesWithOddBytesRoundTrip) {
+    TempDir dir;
+    dir.Write("Root/100% | done/a.eml", Mail("odd"));
+    Opened o(dir.Ansi("Root"));
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+    EXPECT_EQ(o.Tree(), "Root(100% | done[odd])");
+}
+
+TEST(MailboxStore, ItemsAreIndexedOncePerOpenedFolder) {
+    TempDir dir;
+    const auto file = dir.Write("box", MboxOf({"one", "two"}));
+    Opened o(dir.Ansi("box"));
+    auto folder = o.store->TopFolder();
+    ASSERT_EQ(folder->Items()->Count(), 2);
+    // Mail appended after the folder was opened is not seen by it, but by a reopened one.
+    std::ofstream(file, std::ios::app) << MboxOf({"three"});
+    EXPECT_EQ(folder->Items()->Count(), 2);
+    EXPECT_EQ(o.store->GetFolderFromID(folder->EntryID())->Items()->Count(), 3);
+}
+
+TEST(MailboxStore, MissingPathAndNonMboxFile) {
+    TempDir dir;
+    EXPECT_THROW(mailbox::OpenMailboxStore(dir.Ansi("nothing-here"), nullptr), EStoreError);
+    dir.Write("photo.jpg", "\xff\xd8\xff\xe0 not mail");
+    Opened o(dir.Ansi("photo.jpg"));
+    ASSERT_EQ(o.warnings.size(), 1u);
+    EXPECT_NE(o.warnings[0].find("not an mbox"), std::string::npos);
+    EXPECT_EQ(o.store->TopFolder()->Items()->Count(), 1);
+}
+
+TEST(StoreFactory, OneTopFolderPerStoreAndRoutingByStoreId) {
+    TempDir dir;
+    dir.Write("A/Inbox/x.eml", Mail("in A"));
+    dir.Write("B/Inbox/x.eml", Mail("in B"));
+    auto app = ConnectApplication({dir.Ansi("A"), dir.Ansi("B")});
+    auto ns = app->GetNamespace("MAPI");
+    ns->Logon();
+    FolderTreeModel tree;
+    tree.ScanFolders(*ns->Folders(), nullptr);
+    ASSERT_EQ(tree.TopLevel().size(), 2u);
+    for (const auto& top : tree.TopLevel()) {
+        const FolderNode* inbox = top->Children.at(0).get();
+        auto folder = ns->GetFolderFromID(inbox->Folder.EntryID, inbox->Folder.StoreID);
+        EXPECT_EQ(Utf8(folder->Items()->Item(1)->QueryMailItem()->GetText(dispid::Subject)), "in " + top->Text);
+    }
+    EXPECT_THROW(ns->GetFolderFromID(u"d||", u"not a store"), EStoreError);
+    EXPECT_THROW(app->GetNamespace("OTHER"), EStoreError);
+    ns->Logoff();
+}
+
+TEST(StoreFactory, UnreadableStoresAreWarnedAndAllFailingIsAnError) {
+    TempDir dir;
+    dir.Write("Good/x.eml", Mail("x"));
+    auto app = ConnectApplication({dir.Ansi("Missing"), dir.Ansi("Good")});
+    auto ns = app->GetNamespace("MAPI");
+    ns->Logon();
+    EXPECT_EQ(ns->Folders()->Count(), 1);
+    // Warnings raised before a handler was set are handed over when it is.
+    std::vector<std::string> warnings;
+    app->SetWarningHandler([&](const std::string& m) { warnings.push_back(m); });
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("Missing"), std::string::npos);
+
+    auto none = ConnectApplication({dir.Ansi("Missing")});
+    EXPECT_THROW(none->GetNamespace("MAPI")->Logon(), EStoreError);
+    auto empty = ConnectApplication({});
+    EXPECT_NO_THROW(empty->GetNamespace("MAPI")->Logon());
+    EXPECT_EQ(empty->GetNamespace("MAPI")->Folders()->Count(), 0);
+}
+
+TEST(StoreFactory, SampleStoreIsFound) {
+    const std::string path = DefaultSampleStorePath();
+    ASSERT_FALSE(path.empty());
+    auto app = ConnectApplication({path});
+    auto ns = app->GetNamespace("MAPI");
+    ns->Logon();
+    FolderTreeModel tree;
+    tree.ScanFolders(*ns->Folders(), nullptr);
+    EXPECT_GE(tree.NodeCount(), 3u);
+}
+
+} // namespace
