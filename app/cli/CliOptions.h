@@ -1,0 +1,47 @@
+// The command line of quillmark-export: what the user asked for, read from the arguments.
+#pragma once
+
+#include "SrcLib/Exceptions.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillmark::cli {
+
+// A mistake in the arguments: the program prints the message and a hint, and ends with 2.
+class EUsage : public Exception {
+public:
+    using Exception::Exception;
+};
+
+struct CliOptions {
+    bool Help = false;
+    bool Version = false;
+    bool List = false;
+    bool Quiet = false;
+    bool Resume = false;
+    std::vector<std::string> Stores; // none given: the bundled sample store
+    std::string Folder;              // display names from the top of the tree, joined by "/"
+    std::string Template;            // none given: the built-in template, from memory
+    std::string Out = "export";
+    std::string Atts = "atts";
+    std::optional<std::string> From;
+    std::string To;
+    std::string MinBody;
+    std::vector<std::string> Subjects;
+    std::string WriteDefaultTemplate;
+};
+
+// Reads the arguments after the program name. Options take their value as the next
+// argument or after "=" (--out=DIR). Throws EUsage for an unknown option, a missing value,
+// an unreadable date or number, or an export without --folder.
+CliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string HelpText(const std::string& programName);
+
+// The folder path split at "/" into display names ("" parts dropped).
+std::vector<std::string> SplitFolderPath(const std::string& path);
+
+} // namespace quillmark::cli
