@@ -17,9 +17,10 @@ using namespace regexprogram;
 
 namespace {
 
-// Choice points plus trail entries an attempt may hold before it gives up with 1017
-// (about 1 GiB of records); far beyond any subject line, reached only by megabyte inputs.
-constexpr std::size_t MaxBacktrackRecords = std::size_t(1) << 24;
+// Memory the choice points and the undo trail of one attempt may take before it gives up with
+// 1017 instead of exhausting the machine; far beyond any subject line (a 1 MiB input through
+// fourteen nested groups in a loop needs about a quarter of it).
+constexpr std::size_t MaxBacktrackBytes = std::size_t(1) << 30;
 
 inline bool InSet(const std::uint8_t* set, unsigned char c) { return (set[c >> 3] >> (c & 7)) & 1; }
 
@@ -181,20 +182,29 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
     const unsigned char* in = in_;
     const std::ptrdiff_t length = inputLength_;
     std::int64_t* regs = regs_;
+    // A long run may have left large vectors behind; an engine kept for short subjects gives
+    // that memory back.
+    if (choices_.capacity() > 65536) std::vector<Choice>().swap(choices_);
+    if (trail_.capacity() > 65536) std::vector<TrailEntry>().swap(trail_);
     choices_.clear();
     trail_.clear();
     std::uint64_t steps = 0;
     std::ptrdiff_t pos = pos_;
     std::int32_t node = start;
 
+    // What the two vectors hold; checked only when one of them is about to grow.
+    auto backtrackBytes = [&] { return choices_.capacity() * sizeof(Choice) + trail_.capacity() * sizeof(TrailEntry); };
     // A change of a register is recorded only while a choice point could need it undone.
     auto setReg = [&](int slot, std::int64_t value) {
-        if (!choices_.empty()) trail_.push_back(TrailEntry{slot, regs[slot]});
+        if (!choices_.empty()) {
+            if (trail_.size() == trail_.capacity() && backtrackBytes() >= MaxBacktrackBytes / 2) Fail(1017);
+            trail_.push_back(TrailEntry::Make(slot, regs[slot]));
+        }
         regs[slot] = value;
     };
     auto push = [&](Choice::Type type, std::int32_t at, std::int64_t count, std::int64_t bound, std::int32_t level,
                     std::int16_t lookahead) {
-        if (choices_.size() + trail_.size() >= MaxBacktrackRecords) Fail(1017);
+        if (choices_.size() == choices_.capacity() && backtrackBytes() >= MaxBacktrackBytes / 2) Fail(1017);
         choices_.push_back(Choice{type, lookahead, at, static_cast<std::uint32_t>(trail_.size()), level, pos, count, bound});
     };
     auto kindOf = [&](std::int32_t n) { return prog[n]; };
@@ -455,7 +465,7 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
             if (choices_.empty()) return false;
             if (backtrackLimit_ != 0 && ++steps > backtrackLimit_) Fail(1016);
             Choice& choice = choices_.back();
-            for (std::size_t k = trail_.size(); k > choice.trail; --k) regs[trail_[k - 1].slot] = trail_[k - 1].old;
+            for (std::size_t k = trail_.size(); k > choice.trail; --k) regs[trail_[k - 1].Slot()] = trail_[k - 1].Old();
             trail_.resize(choice.trail);
             pos = static_cast<std::ptrdiff_t>(choice.pos);
             switch (choice.type) {

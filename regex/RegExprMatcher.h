@@ -27,9 +27,16 @@ struct TRegExpr::Choice {
     std::int64_t bound;
 };
 
+// One undo record in 8 bytes (the trail grows by one per group boundary passed, so its size
+// matters on long inputs): the register slot in the top byte, its old value + 1 below
+// (registers hold positions and counts, -1 at the least).
 struct TRegExpr::TrailEntry {
-    std::int32_t slot;
-    std::int64_t old;
+    std::uint64_t packed;
+    static TrailEntry Make(int slot, std::int64_t old) {
+        return TrailEntry{(std::uint64_t(slot) << 56) | (std::uint64_t(old + 1) & ((std::uint64_t(1) << 56) - 1))};
+    }
+    int Slot() const { return static_cast<int>(packed >> 56); }
+    std::int64_t Old() const { return static_cast<std::int64_t>(packed & ((std::uint64_t(1) << 56) - 1)) - 1; }
 };
 
 } // namespace quillmark
