@@ -1,0 +1,254 @@
+// On Windows the ANSI code page is the system's active code page (CP_ACP), asked of the
+// system for every conversion.
+//
+// Unmapped characters become "?" and nothing else: conversions are made without Windows'
+// "best fit" mapping (WC_NO_BEST_FIT_CHARS). Best fit would turn a fullwidth solidus or
+// reverse solidus (U+FF0F, U+FF3C) into "/" or "\", a fullwidth colon into ":" and the like;
+// a mail's subject and its attachment names become file names, so a best-fit "\" from a
+// crafted name would reach into other directories, and "∞" printing as "8" is simply wrong.
+// The "?" rule is also what every other platform of this program does.
+#include "platform/CodePage.h"
+
+#include <windows.h>
+// winuser.h names two old calls like our functions; ours are meant here.
+#undef AnsiUpper
+#undef AnsiLower
+
+#include <array>
+#include <algorithm>
+
+namespace quillmark::platform {
+namespace {
+
+// ---- UTF-8 <-> UTF-16, done by hand so that malformed input comes out exactly as on
+// every other platform (one replacement per bad byte), whatever the system's own decoder
+// would make of it.
+
+constexpr char32_t kBad = 0xFFFFFFFF; // no character
+
+void AppendUtf8(std::string& out, char32_t ch) {
+    if (ch < 0x80) {
+        out += static_cast<char>(ch);
+    } else if (ch < 0x800) {
+        out += static_cast<char>(0xC0 | (ch >> 6));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else if (ch < 0x10000) {
+        out += static_cast<char>(0xE0 | (ch >> 12));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (ch >> 18));
+        out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (ch & 0x3F));
+    }
+}
+
+char32_t NextUtf8(std::string_view text, std::size_t& i) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+        ++i;
+        return b;
+    }
+    int len = 0;
+    char32_t ch = 0;
+    if ((b & 0xE0) == 0xC0) {
+        len = 2;
+        ch = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+        len = 3;
+        ch = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+        len = 4;
+        ch = b & 0x07;
+    } else {
+        ++i;
+        return kBad;
+    }
+    if (i + len > text.size()) {
+        ++i;
+        return kBad;
+    }
+    for (int k = 1; k < len; ++k) {
+        unsigned char c = static_cast<unsigned char>(text[i + k]);
+        if ((c & 0xC0) != 0x80) {
+            ++i;
+            return kBad;
+        }
+        ch = (ch << 6) | (c & 0x3F);
+    }
+    static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ch < kMin[len] || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF)) {
+        ++i;
+        return kBad;
+    }
+    i += len;
+    return ch;
+}
+
+char32_t NextUtf16(std::u16string_view text, std::size_t& i) {
+    char16_t u = text[i++];
+    if (u >= 0xD800 && u <= 0xDBFF) {
+        if (i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
+            char32_t ch = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i] - 0xDC00);
+            ++i;
+            return ch;
+        }
+        return kBad;
+    }
+    if (u >= 0xDC00 && u <= 0xDFFF) return kBad;
+    return u;
+}
+
+void AppendUtf16(std::u16string& out, char32_t ch) {
+    if (ch == kBad) ch = 0xFFFD;
+    if (ch >= 0x10000) {
+        ch -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (ch >> 10));
+        out += static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(ch);
+    }
+}
+
+const wchar_t* Wide(std::u16string_view text) { return reinterpret_cast<const wchar_t*>(text.data()); }
+
+// The system calls take int lengths; texts beyond that are converted in parts (never at a
+// surrogate pair's middle, which the caller's clean-up has already made impossible to split
+// wrongly: pairs are kept whole only in UTF-8 code pages, see below).
+constexpr std::size_t kChunk = 1u << 28;
+
+// The wide text made ready for an ANSI code page: unpaired surrogates become "?" (the
+// system would otherwise drop them or make two defaults of them), and so does every
+// surrogate pair when the code page is not UTF-8, because no single- or double-byte code
+// page holds characters beyond the first plane: a pair is one character and gives one "?".
+std::u16string Prepared(std::u16string_view text, bool utf8CodePage) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t start = i;
+        char32_t ch = NextUtf16(text, i);
+        if (ch == kBad || (ch >= 0x10000 && !utf8CodePage))
+            out += u'?';
+        else
+            out.append(text.substr(start, i - start));
+    }
+    return out;
+}
+
+std::string WideToAnsi(std::u16string_view text) {
+    if (text.empty()) return {};
+    const UINT acp = GetACP();
+    const bool utf8 = acp == CP_UTF8;
+    const std::u16string clean = Prepared(text, utf8);
+    std::string out;
+    for (std::size_t pos = 0; pos < clean.size();) {
+        std::size_t len = std::min(kChunk, clean.size() - pos);
+        if (len < clean.size() - pos && clean[pos + len - 1] >= 0xD800 && clean[pos + len - 1] <= 0xDBFF) --len;
+        // UTF-8 takes neither flags nor a default character; everything maps there.
+        const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+        const char* defaultChar = utf8 ? nullptr : "?";
+        int need = WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), nullptr, 0, defaultChar,
+                                       nullptr);
+        if (need > 0) {
+            std::size_t at = out.size();
+            out.resize(at + static_cast<std::size_t>(need));
+            WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), out.data() + at, need,
+                                defaultChar, nullptr);
+        }
+        pos += len;
+    }
+    return out;
+}
+
+std::u16string AnsiToWide(std::string_view text) {
+    std::u16string out;
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t len = std::min(kChunk, text.size() - pos);
+        int need = MultiByteToWideChar(CP_ACP, 0, text.data() + pos, static_cast<int>(len), nullptr, 0);
+        if (need > 0) {
+            std::size_t at = out.size();
+            out.resize(at + static_cast<std::size_t>(need));
+            MultiByteToWideChar(CP_ACP, 0, text.data() + pos, static_cast<int>(len),
+                                reinterpret_cast<wchar_t*>(out.data() + at), need);
+        }
+        pos += len;
+    }
+    return out;
+}
+
+// The system's case mapping of each single byte, made once: the byte as its wide
+// character, that character's upper (lower) case, and back, kept only when the way back is
+// exact and one byte long. A byte that is a lead byte of a double-byte code page, or whose
+// partner is not in the code page (µ, ß, ÿ's upper case in most code pages), maps to itself.
+struct CaseTables {
+    std::array<unsigned char, 256> Upper{};
+    std::array<unsigned char, 256> Lower{};
+};
+
+unsigned char MapOne(unsigned char c, bool upper) {
+    if (c < 0x80) {
+        if (upper && c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
+        if (!upper && c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
+        return c;
+    }
+    if (IsDBCSLeadByte(c)) return c;
+    const char in = static_cast<char>(c);
+    wchar_t w[2] = {};
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, &in, 1, w, 2) != 1) return c;
+    if (upper)
+        CharUpperBuffW(w, 1);
+    else
+        CharLowerBuffW(w, 1);
+    char back[4] = {};
+    BOOL usedDefault = FALSE;
+    const bool utf8 = GetACP() == CP_UTF8;
+    int n = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, w, 1, back, sizeof back, utf8 ? nullptr : "?",
+                                utf8 ? nullptr : &usedDefault);
+    if (n != 1 || usedDefault) return c;
+    return static_cast<unsigned char>(back[0]);
+}
+
+const CaseTables& Tables() {
+    static const CaseTables tables = [] {
+        CaseTables t;
+        for (int b = 0; b < 256; ++b) {
+            t.Upper[b] = MapOne(static_cast<unsigned char>(b), true);
+            t.Lower[b] = MapOne(static_cast<unsigned char>(b), false);
+        }
+        return t;
+    }();
+    return tables;
+}
+
+} // namespace
+
+std::string AnsiFromUtf16(std::u16string_view text) { return WideToAnsi(text); }
+
+std::u16string Utf16FromAnsi(std::string_view text) { return AnsiToWide(text); }
+
+std::string AnsiFromUtf8(std::string_view text) { return WideToAnsi(Utf16FromUtf8(text)); }
+
+std::string Utf8FromAnsi(std::string_view text) { return Utf8FromUtf16(AnsiToWide(text)); }
+
+std::u16string Utf16FromUtf8(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) AppendUtf16(out, NextUtf8(text, i));
+    return out;
+}
+
+std::string Utf8FromUtf16(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t ch = NextUtf16(text, i);
+        AppendUtf8(out, ch == kBad ? 0xFFFD : ch);
+    }
+    return out;
+}
+
+unsigned char AnsiUpper(unsigned char c) { return Tables().Upper[c]; }
+unsigned char AnsiLower(unsigned char c) { return Tables().Lower[c]; }
+
+} // namespace quillmark::platform

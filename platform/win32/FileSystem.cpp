@@ -1,0 +1,394 @@
+// The file system on Windows, through the wide (UTF-16) Win32 calls: the program's 8-bit
+// paths are in the ANSI code page and are widened here, so every name the code page can
+// hold works, whatever the C runtime's own locale is.
+#include "platform/FileSystem.h"
+
+#include "SrcLib/Exceptions.h"
+#include "platform/CodePage.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cmath>
+
+namespace quillmark::platform {
+
+const char PathDelim = '\\';
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr double kTicksPerDay = 864000000000.0;        // 100-ns ticks
+constexpr double kFileTimeEpochDays = 109205.0;        // 1601-01-01 .. 1899-12-30
+
+std::wstring WideOf(std::string_view ansi) {
+    std::u16string u = Utf16FromAnsi(ansi);
+    return std::wstring(u.begin(), u.end());
+}
+
+std::string AnsiOf(const wchar_t* wide, std::size_t length) {
+    return AnsiFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(wide), length));
+}
+
+std::string AnsiOf(const std::wstring& wide) { return AnsiOf(wide.data(), wide.size()); }
+
+// The wide path for a system call. Paths near or over MAX_PATH only work with the "\\?\"
+// prefix, which also turns off the system's own clean-up of the path; so such a path is
+// first made full (resolving "/", "." and "..") and then prefixed. Short paths go as they
+// are, so relative names keep meaning what they mean to the user.
+std::wstring Win(const std::string& ansi) {
+    std::wstring path = WideOf(ansi);
+    // 248 rather than 260: a directory's name must leave room for an 8.3 file name in it.
+    if (path.size() < 248 || path.rfind(L"\\\\?\\", 0) == 0) return path;
+    DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    DWORD got = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return path;
+    full.resize(got);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2); // \\server\share
+    if (full.size() >= 2 && full[1] == L':') return L"\\\\?\\" + full;
+    return path;
+}
+
+// The system's text for the last error, for messages that must say why.
+std::string LastErrorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (n > 0 && buffer) {
+        text = AnsiOf(buffer, n);
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+            text.pop_back();
+    }
+    if (buffer) LocalFree(buffer);
+    return text.empty() ? "system error " + std::to_string(error) : text;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() {
+        if (Valid()) CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE Get() const { return h_; }
+    // Closes now and reports whether closing worked.
+    bool Close() {
+        HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) != 0;
+    }
+
+private:
+    HANDLE h_;
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ---- date values <-> calendar fields, the same arithmetic as everywhere else ----
+
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468; // days from 1970-01-01
+}
+
+void CivilFromDays(long long z, int& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+}
+
+constexpr double kUnixEpochDays = 25569.0; // 1970-01-01 as a date value
+
+// A date value as calendar fields to the whole second (rounded), like the POSIX build.
+bool SystemTimeOfDateValue(double value, SYSTEMTIME& st) {
+    if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return false;
+    long long secs = std::llround((value - kUnixEpochDays) * kSecondsPerDay);
+    long long days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+    long long rest = secs - days * 86400;
+    int y;
+    unsigned m, d;
+    CivilFromDays(days, y, m, d);
+    if (y < 1601 || y > 30827) return false; // what SYSTEMTIME and FILETIME can hold
+    st = {};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(m);
+    st.wDay = static_cast<WORD>(d);
+    st.wDayOfWeek = static_cast<WORD>(((days % 7) + 7 + 4) % 7); // 1970-01-01 was a Thursday
+    st.wHour = static_cast<WORD>(rest / 3600);
+    st.wMinute = static_cast<WORD>(rest / 60 % 60);
+    st.wSecond = static_cast<WORD>(rest % 60);
+    return true;
+}
+
+double DateValueOfSystemTime(const SYSTEMTIME& st) {
+    double days = static_cast<double>(DaysFromCivil(st.wYear, st.wMonth, st.wDay)) + kUnixEpochDays;
+    double secs = st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond + st.wMilliseconds / 1000.0;
+    return days + secs / kSecondsPerDay;
+}
+
+double DateValueOfFileTime(const FILETIME& ft) {
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(ticks.QuadPart) / kTicksPerDay - kFileTimeEpochDays;
+}
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id, const wchar_t* environmentFallback) {
+    PWSTR path = nullptr;
+    std::wstring out;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path)) && path) out = path;
+    CoTaskMemFree(path);
+    if (out.empty()) {
+        wchar_t buf[MAX_PATH * 2];
+        DWORD n = GetEnvironmentVariableW(environmentFallback, buf, MAX_PATH * 2);
+        if (n > 0 && n < MAX_PATH * 2) out.assign(buf, n);
+    }
+    while (!out.empty() && (out.back() == L'\\' || out.back() == L'/')) out.pop_back();
+    return out;
+}
+
+} // namespace
+
+bool FileExists(const std::string& path) {
+    if (path.empty()) return false;
+    DWORD a = GetFileAttributesW(Win(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool PathExists(const std::string& path) {
+    return !path.empty() && GetFileAttributesW(Win(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+    if (path.empty()) return false;
+    DWORD a = GetFileAttributesW(Win(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateSingleDirectory(const std::string& path) { return CreateDirectoryW(Win(path).c_str(), nullptr) != 0; }
+
+bool DeleteFilePath(const std::string& path) { return DeleteFileW(Win(path).c_str()) != 0; }
+
+bool RenameFilePath(const std::string& from, const std::string& to) {
+    // Replaces an existing target, as rename does on the other platforms.
+    return MoveFileExW(Win(from).c_str(), Win(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+std::int64_t FileSize(const std::string& path) {
+    // The attributes of exactly this path: a directory search (FindFirstFile) would take
+    // "?" and "*" as wildcards, and "?" is what unmappable characters of a name become.
+    if (path.empty()) return -1;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Win(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+std::optional<double> FileLastWriteUtc(const std::string& path) {
+    // Opened for its attributes only and shared with everyone: a file that a viewer, the
+    // indexer or a virus scanner holds open still has its time (refusing to share would give
+    // "no time", which pages show as 1899-12-30). Directories open too, as elsewhere.
+    Handle h(CreateFileW(Win(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid()) return std::nullopt;
+    FILETIME written{};
+    if (!GetFileTime(h.Get(), nullptr, nullptr, &written)) return std::nullopt;
+    return DateValueOfFileTime(written);
+}
+
+bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
+    SYSTEMTIME local{};
+    if (!SystemTimeOfDateValue(localDateValue, local)) return false;
+    if (local.wYear < 1980 || local.wYear > 2099) return false;
+    // Through a DOS date-time: two-second steps, 1980 to 2099.
+    const WORD dosDate = static_cast<WORD>(((local.wYear - 1980) << 9) | (local.wMonth << 5) | local.wDay);
+    const WORD dosTime = static_cast<WORD>((local.wHour << 11) | (local.wMinute << 5) | (local.wSecond / 2));
+    FILETIME localFt{};
+    if (!DosDateTimeToFileTime(dosDate, dosTime, &localFt)) return false;
+    // Local to UTC by the zone rules of that date, not by LocalFileTimeToFileTime: that one
+    // applies today's daylight-saving offset to every date, so a July mail exported in
+    // December would be stamped an hour off (and the POSIX build uses the date's rules).
+    SYSTEMTIME localSt{}, utcSt{};
+    FILETIME utcFt{};
+    if (!FileTimeToSystemTime(&localFt, &localSt) || !TzSpecificLocalTimeToSystemTime(nullptr, &localSt, &utcSt) ||
+        !SystemTimeToFileTime(&utcSt, &utcFt))
+        return false;
+    Handle h(CreateFileW(Win(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid()) return false;
+    return SetFileTime(h.Get(), nullptr, nullptr, &utcFt) != 0;
+}
+
+bool IsDirectoryWritable(const std::string& path) {
+    // Permissions on Windows are lists of rules (and Program Files may be redirected), so the
+    // only reliable answer is to try: create a probe file that deletes itself when closed.
+    if (!IsDirectoryPath(path)) return false;
+    static std::atomic<unsigned> counter{0};
+    std::string dir = path;
+    if (!IsPathDelimiter(dir.back())) dir += PathDelim;
+    std::string probe = dir + ".quillmark-probe-" + std::to_string(GetCurrentProcessId()) + "-" +
+                        std::to_string(counter.fetch_add(1));
+    Handle h(CreateFileW(Win(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return h.Valid();
+}
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+    std::vector<std::string> names;
+    std::string pattern = path;
+    if (pattern.empty() || !IsPathDelimiter(pattern.back())) pattern += PathDelim;
+    pattern += '*';
+    WIN32_FIND_DATAW found{};
+    HANDLE h = FindFirstFileW(Win(pattern).c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        names.push_back(AnsiOf(name));
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    return names;
+}
+
+void WriteFileAtomic(const std::string& path, const std::string& data, bool durable) {
+    static std::atomic<unsigned> counter{0};
+    const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
+                            std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));
+    const std::wstring wideTmp = Win(tmp);
+    Handle h(CreateFileW(wideTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) throw EFCreateError("Cannot create file " + path);
+    auto fail = [&](const std::string& what, DWORD error) {
+        h.Close();
+        DeleteFileW(wideTmp.c_str());
+        throw EWriteError(what + path + ": " + LastErrorText(error));
+    };
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(h.Get(), p, chunk, &written, nullptr) || written == 0) fail("Cannot write file ", GetLastError());
+        p += written;
+        left -= written;
+    }
+    if (durable && !FlushFileBuffers(h.Get())) fail("Cannot write file ", GetLastError());
+    if (!h.Close()) {
+        DWORD error = GetLastError();
+        DeleteFileW(wideTmp.c_str());
+        throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error));
+    }
+    if (!MoveFileExW(wideTmp.c_str(), Win(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileW(wideTmp.c_str());
+        throw EWriteError("Cannot replace file " + path + ": " + LastErrorText(error));
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    Handle h(CreateFileW(Win(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) throw EFOpenError("Cannot open file " + path);
+    std::string data;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(h.Get(), &size) && size.QuadPart > 0) data.reserve(static_cast<std::size_t>(size.QuadPart));
+    char buf[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(h.Get(), buf, sizeof buf, &got, nullptr)) throw EFOpenError("Cannot open file " + path);
+        if (got == 0) break;
+        data.append(buf, got);
+    }
+    return data;
+}
+
+std::string ExecutableFilePath() {
+    // The system's answer for the program's own module. A fixed buffer of MAX_PATH would cut
+    // a longer path into a wrong one, so the buffer grows until the path fits.
+    std::wstring buf(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) {
+            buf.resize(n);
+            break;
+        }
+        if (buf.size() >= 32768) return {};
+        buf.resize(buf.size() * 2);
+    }
+    std::string ansi = AnsiOf(buf);
+    if (Utf16FromAnsi(ansi) == std::u16string(buf.begin(), buf.end())) return ansi;
+    // A directory name the ANSI code page cannot hold (a user name in another script) would
+    // come out with "?" in it and name no file. The short (8.3) form of the directory is
+    // plain ASCII; the program's own name is kept long when it converts, because the
+    // settings key and the template name are made from it.
+    std::size_t cut = buf.find_last_of(L"\\/");
+    std::wstring dir = cut == std::wstring::npos ? std::wstring() : buf.substr(0, cut + 1);
+    std::wstring name = cut == std::wstring::npos ? buf : buf.substr(cut + 1);
+    auto shortOf = [](const std::wstring& longPath) {
+        DWORD need = GetShortPathNameW(longPath.c_str(), nullptr, 0);
+        if (need == 0) return std::wstring();
+        std::wstring out(need, L'\0');
+        DWORD got = GetShortPathNameW(longPath.c_str(), out.data(), need);
+        if (got == 0 || got >= need) return std::wstring();
+        out.resize(got);
+        return out;
+    };
+    std::wstring shortDir = dir.empty() ? dir : shortOf(dir);
+    std::string nameAnsi = AnsiOf(name);
+    if (!shortDir.empty() && Utf16FromAnsi(nameAnsi) == std::u16string(name.begin(), name.end())) {
+        if (shortDir.back() != L'\\') shortDir += L'\\';
+        return AnsiOf(shortDir) + nameAnsi;
+    }
+    std::wstring shortAll = shortOf(buf);
+    return shortAll.empty() ? ansi : AnsiOf(shortAll);
+}
+
+std::string UserDataDirectory() { return AnsiOf(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
+
+// Settings live in the registry on Windows; files that stand for settings go beside the
+// user's other roaming data, like the registry's per-user part roams with the user.
+std::string UserConfigDirectory() { return AnsiOf(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
+
+double NowLocal() {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    return DateValueOfSystemTime(st);
+}
+
+double LocalToUtc(double localDateValue) {
+    SYSTEMTIME local{}, utc{};
+    if (!SystemTimeOfDateValue(localDateValue, local)) return localDateValue;
+    double frac = localDateValue - DateValueOfSystemTime(local); // what the whole seconds leave
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) return localDateValue;
+    return DateValueOfSystemTime(utc) + frac;
+}
+
+double UtcToLocal(double utcDateValue) {
+    SYSTEMTIME utc{}, local{};
+    if (!SystemTimeOfDateValue(utcDateValue, utc)) return utcDateValue;
+    double frac = utcDateValue - DateValueOfSystemTime(utc);
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return utcDateValue;
+    return DateValueOfSystemTime(local) + frac;
+}
+
+std::filesystem::path NativePath(const std::string& ansiPath) { return std::filesystem::path(WideOf(ansiPath)); }
+
+std::string AnsiPath(const std::filesystem::path& path) { return AnsiOf(path.wstring()); }
+
+} // namespace quillmark::platform
