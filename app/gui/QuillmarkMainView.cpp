@@ -1,0 +1,413 @@
+#include "app/gui/QuillmarkMainView.h"
+
+#include "app/gui/QuillmarkArt.h"
+#include "platform/CodePage.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace quillmark::gui {
+
+namespace {
+
+QString Q(const std::string& ansi) { return QString::fromStdString(platform::Utf8FromAnsi(ansi)); }
+std::string A(const QString& text) { return platform::AnsiFromUtf8(text.toStdString()); }
+
+void Place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(Dp(left), Dp(top), Dp(width), Dp(height));
+}
+
+QLabel* HelpLabel(QWidget* parent, const char* name, const char* caption, const char* tip) {
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    if (tip) {
+        l->setToolTip(tip);
+        l->setCursor(Qt::WhatsThisCursor);
+    }
+    return l;
+}
+
+} // namespace
+
+class TLinkLabel : public QLabel {
+public:
+    TLinkLabel(QWidget* parent, const char* name, const char* caption, const char* tip, std::function<void()> click)
+        : QLabel(caption, parent), click_(std::move(click)) {
+        setObjectName(name);
+        setToolTip(tip);
+        setCursor(Qt::PointingHandCursor);
+        QFont f = font();
+        f.setPixelSize(Dp(10));
+        f.setUnderline(true);
+        setFont(f);
+        QPalette pal = palette();
+        pal.setColor(QPalette::WindowText, QColor(0, 0, 128)); // navy
+        setPalette(pal);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) click_();
+    }
+
+private:
+    std::function<void()> click_;
+};
+
+std::string ErrorBoxText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+    return message;
+}
+
+TFMainWindow::TFMainWindow(TFEnvironment env)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setObjectName("F");
+    QFont font;
+    font.setFamilies({"Tahoma", "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"});
+    font.setPixelSize(Dp(16));
+    setFont(font);
+    setWindowIcon(QuillmarkIcon());
+    // Fixed size (which also covers the designed minimum width of 280): no maximise, no
+    // resizing.
+    setFixedSize(Dp(784), Dp(401));
+    move(695, 439);
+    BuildControls();
+    form_ = std::make_unique<TF>(*this, std::move(env));
+}
+
+TFMainWindow::~TFMainWindow() {
+    while (busyDepth_ > 0) SetBusyCursor(false);
+}
+
+void TFMainWindow::BuildControls() {
+    auto guarded = [this](std::function<void()> f) {
+        return [this, f = std::move(f)] { form_->Guarded(f); };
+    };
+
+    HelpLabel(this, "Ltv", "1. Select folder to export", nullptr)->setGeometry(Dp(6), Dp(6), Dp(175), Dp(19));
+    tv_ = new QTreeWidget(this);
+    tv_->setObjectName("TV");
+    Place(tv_, 6, 30, 203, 333);
+    tv_->setHeaderHidden(true);
+    tv_->setIndentation(Dp(21));
+    QFont bold = font();
+    bold.setBold(true);
+    tv_->setFont(bold);
+    tv_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tv_, &QTreeWidget::currentItemChanged, this, [this, guarded](QTreeWidgetItem* item, QTreeWidgetItem*) {
+        const outlook::FolderNode* node = nullptr;
+        if (item) node = static_cast<const outlook::FolderNode*>(item->data(0, Qt::UserRole).value<const void*>());
+        guarded([this, node] { form_->TVChange(node); })();
+    });
+    connect(tv_, &QTreeWidget::customContextMenuRequested, this, &TFMainWindow::ShowTreeMenu);
+
+    Place(HelpLabel(this, "Lmail", "2. Select mail template file", "This is template for the email output"), 218, 6,
+          187, 19);
+    auto makeEdit = [this, guarded](QWidget* parent, TFField field, const char* name) {
+        auto* e = new QLineEdit(parent);
+        e->setObjectName(name);
+        edits_[field] = e;
+        // Only the user's typing comes through here; TF validates its own changes itself.
+        connect(e, &QLineEdit::textEdited, this, [this, field, guarded](const QString&) {
+            guarded([this, field] { form_->FieldChanged(field); })();
+        });
+        return e;
+    };
+    Place(makeEdit(this, TFField::Email, "Email"), 218, 30, 470, 27);
+    bmail_ = new QPushButton("Browse...", this);
+    bmail_->setObjectName("Bmail");
+    Place(bmail_, 693, 30, 84, 29);
+    connect(bmail_, &QPushButton::clicked, this, guarded([this] { form_->BmailClick(); }));
+
+    Place(HelpLabel(this, "Lmaildir", "3. Select export root directory (html file output)",
+                    "An existing directory for output of mail files"),
+          218, 65, 337, 19);
+    Place(makeEdit(this, TFField::Emaildir, "Emaildir"), 218, 89, 357, 27);
+    Place(HelpLabel(this, "Lattdir", "Attachments dir", "Root + dir = Attachment dir"), 580, 65, 112, 19);
+    QLineEdit* eattdir = makeEdit(this, TFField::Eattdir, "Eattdir");
+    eattdir->setText("atts");
+    Place(eattdir, 580, 89, 108, 27);
+
+    gbrestrict_ = new QGroupBox("4. Restrict output with:", this);
+    gbrestrict_->setObjectName("GBrestrict");
+    Place(gbrestrict_, 218, 125, 470, 185);
+    Place(HelpLabel(gbrestrict_, "Ldat1", "From datetime:", "Output only email >= datetime"), 6, 24, 109, 19);
+    l1990_ = new TLinkLabel(gbrestrict_, "L1990", "1990", "Set date to 1990-01-01",
+                            guarded([this] { form_->L1990Click(); }));
+    Place(l1990_, 125, 36, 20, 12);
+    Place(makeEdit(gbrestrict_, TFField::Edat1, "Edat1"), 6, 48, 144, 27);
+    Place(HelpLabel(gbrestrict_, "Ldat2", "To datetime:", "Output only email <= datetime"), 154, 24, 91, 19);
+    l2005_ = new TLinkLabel(gbrestrict_, "L2005", "200x", "Set date to tomorrow", guarded([this] { form_->L2005Click(); }));
+    Place(l2005_, 273, 36, 20, 12);
+    QLineEdit* edat2 = makeEdit(gbrestrict_, TFField::Edat2, "Edat2");
+    edat2->setToolTip("Output only email <= datetime");
+    Place(edat2, 154, 48, 144, 27);
+    Place(HelpLabel(gbrestrict_, "Lsize", "Body size >bytes", "Output only email with body size larger than"), 309, 24,
+          120, 19);
+    Place(makeEdit(gbrestrict_, TFField::Esize, "Esize"), 309, 48, 120, 27);
+    QLabel* label1 = HelpLabel(gbrestrict_, "Label1", "Subject match RegExprs (or):",
+                               "Only export mail which match any of below regular expressions");
+    Place(label1, 6, 83, 209, 19);
+    label1->hide(); // the subject list and its label stay hidden for the whole run
+    mreSubj_ = new QPlainTextEdit(gbrestrict_);
+    mreSubj_->setObjectName("Mre_subj");
+    mreSubj_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mreSubj_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Place(mreSubj_, 6, 107, 452, 72);
+    mreSubj_->hide();
+
+    bmailout_ = new QPushButton("5. Export ...", this);
+    bmailout_->setObjectName("Bmailout");
+    Place(bmailout_, 218, 327, 470, 36);
+    bmailout_->setEnabled(false);
+    connect(bmailout_, &QPushButton::clicked, this, guarded([this] { form_->BmailoutClick(); }));
+    bstop_ = new QPushButton("Stop !", this);
+    bstop_->setObjectName("Bstop");
+    Place(bstop_, 693, 327, 84, 36);
+    bstop_->setEnabled(false);
+    connect(bstop_, &QPushButton::clicked, this, guarded([this] { form_->BstopClick(); }));
+
+    pb_ = new QProgressBar(this);
+    pb_->setObjectName("PB");
+    pb_->setRange(0, 100);
+    pb_->setValue(0);
+    pb_->setTextVisible(false);
+    pb_->setGeometry(0, Dp(369), Dp(784), Dp(12));
+    pstatus_ = new QLabel(this);
+    pstatus_->setObjectName("PStatus");
+    pstatus_->setFrameStyle(QFrame::Panel | QFrame::Sunken); // lowered bevel
+    pstatus_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pstatus_->setAutoFillBackground(true);
+    pstatus_->setIndent(Dp(4));
+    pstatus_->setGeometry(0, Dp(381), Dp(784), Dp(401) - Dp(381));
+
+    // Tab order as designed: the tree, template, Browse, root, attachments, the group's
+    // fields, Export, Stop. The progress bar and the status line take no focus.
+    QWidget* order[] = {tv_, edits_[TFField::Email], bmail_, edits_[TFField::Emaildir], edits_[TFField::Eattdir],
+                        edits_[TFField::Edat1], edits_[TFField::Edat2], edits_[TFField::Esize], mreSubj_, bmailout_,
+                        bstop_};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+QLineEdit* TFMainWindow::Edit(TFField field) const {
+    auto it = edits_.find(field);
+    return it == edits_.end() ? nullptr : it->second;
+}
+
+QLabel* TFMainWindow::L1990() const { return l1990_; }
+QLabel* TFMainWindow::L2005() const { return l2005_; }
+
+QTreeWidgetItem* TFMainWindow::ItemOf(const outlook::FolderNode* node) const {
+    auto it = items_.find(node);
+    return it == items_.end() ? nullptr : it->second;
+}
+
+void TFMainWindow::ShowTreeMenu(const QPoint& at) {
+    QMenu menu(this);
+    QAction* open = menu.addAction(QString::fromUtf8("Open mail store\u2026"));
+    QMenu* close = menu.addMenu("Close mail store");
+    for (const auto& path : form_->MailStores()) {
+        QAction* a = close->addAction(Q(path));
+        a->setData(Q(path));
+    }
+    close->setEnabled(!form_->MailStores().empty());
+    // The tree is the run's source: it is not changed while an export runs.
+    open->setEnabled(!form_->Exporting());
+    if (form_->Exporting()) close->setEnabled(false);
+    QAction* chosen = menu.exec(tv_->viewport()->mapToGlobal(at));
+    if (!chosen) return;
+    if (chosen == open) {
+        std::optional<std::string> path;
+        if (OpenFileHook) {
+            path = OpenFileHook();
+        } else {
+            // A store is a file (mbox, .pst) or a directory (Maildir, .eml folder): the
+            // dialog takes either.
+            QFileDialog dialog(this, "Open mail store");
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            dialog.setNameFilters({"Mail stores (*.mbox *.pst *.ost *.eml mbox Inbox *)", "All files (*)"});
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                path = A(dialog.selectedFiles().front());
+        }
+        if (path) form_->Guarded([&] { form_->OpenMailStore(*path); });
+        return;
+    }
+    const std::string path = A(chosen->data().toString());
+    form_->Guarded([&] { form_->CloseMailStore(path); });
+}
+
+void TFMainWindow::ShowSplash() { splash_.ShowNow(); }
+
+void TFMainWindow::AddSplashLine(const std::string& text) { gui::AddSplashLine(splash_, text); }
+
+void TFMainWindow::HideSplash() { splash_.hide(); }
+
+void TFMainWindow::SetTitle(const std::string& title) { setWindowTitle(Q(title)); }
+
+std::string TFMainWindow::FieldText(TFField field) {
+    if (field == TFField::Mre_subj) {
+        // The memo's lines joined by CR LF.
+        std::string text = A(mreSubj_->toPlainText());
+        std::string out;
+        for (char c : text) {
+            if (c == '\n') out += '\r';
+            out += c;
+        }
+        return out;
+    }
+    return A(Edit(field)->text());
+}
+
+void TFMainWindow::SetFieldText(TFField field, const std::string& text) {
+    if (field == TFField::Mre_subj) {
+        std::string lines;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r') {
+                lines += '\n';
+                if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            } else {
+                lines += text[i];
+            }
+        }
+        mreSubj_->setPlainText(Q(lines));
+        return;
+    }
+    Edit(field)->setText(Q(text));
+}
+
+void TFMainWindow::SetFieldValid(TFField field, bool valid) {
+    QLineEdit* e = Edit(field);
+    QPalette pal = e->palette();
+    pal.setColor(QPalette::Text, valid ? QApplication::palette().color(QPalette::Text) : QColor(Qt::red));
+    e->setPalette(pal);
+}
+
+void TFMainWindow::SetExportEnabled(bool enabled) { bmailout_->setEnabled(enabled); }
+
+void TFMainWindow::SetExportCaption(const std::string& caption) { bmailout_->setText(Q(caption)); }
+
+void TFMainWindow::SetStopEnabled(bool enabled) { bstop_->setEnabled(enabled); }
+
+void TFMainWindow::SetStatus(const std::string& text, int mode) {
+    pstatus_->setText(Q(text));
+    if (mode == 0 || mode == 1) {
+        QPalette pal = pstatus_->palette();
+        pal.setColor(QPalette::Window, mode == 0 ? QApplication::palette().color(QPalette::Button) : QColor(Qt::red));
+        pstatus_->setPalette(pal);
+    }
+    pstatus_->repaint(); // shows at once, even while the run keeps the thread busy
+}
+
+void TFMainWindow::SetProgressMax(int maximum) { pb_->setMaximum(std::max(0, maximum)); }
+
+void TFMainWindow::SetProgress(int position) { pb_->setValue(position); }
+
+void TFMainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void TFMainWindow::SetBusyCursor(bool busy) {
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++busyDepth_;
+    } else if (busyDepth_ > 0) {
+        QApplication::restoreOverrideCursor();
+        --busyDepth_;
+    }
+}
+
+TFBounds TFMainWindow::Bounds() {
+    const QRect frame = frameGeometry();
+    return {pos().x(), pos().y(), frame.width(), frame.height()};
+}
+
+void TFMainWindow::MoveTo(int left, int top) { move(left, top); } // not checked against the screen
+
+void TFMainWindow::AddChildren(QTreeWidgetItem* parent, const outlook::FolderNode& node) {
+    for (const auto& child : node.Children) {
+        auto* item = new QTreeWidgetItem(parent, QStringList{Q(child->Text)});
+        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(child.get())));
+        items_[child.get()] = item;
+        AddChildren(item, *child);
+    }
+}
+
+void TFMainWindow::ShowTree(const outlook::FolderTreeModel& tree) {
+    QSignalBlocker block(tv_); // rebuilding is no selection by the user
+    tv_->clear();
+    items_.clear();
+    for (const auto& top : tree.TopLevel()) {
+        auto* item = new QTreeWidgetItem(tv_, QStringList{Q(top->Text)});
+        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(top.get())));
+        items_[top.get()] = item;
+        AddChildren(item, *top);
+    }
+    tv_->setCurrentItem(nullptr);
+}
+
+const outlook::FolderNode* TFMainWindow::SelectedNode() {
+    QTreeWidgetItem* item = tv_->currentItem();
+    if (!item || !item->isSelected()) return nullptr;
+    return static_cast<const outlook::FolderNode*>(item->data(0, Qt::UserRole).value<const void*>());
+}
+
+std::optional<std::string> TFMainWindow::AskOpenFile(const std::string& initialDir, const std::string& fileName,
+                                                     const std::string& filter, const std::string& defaultExt) {
+    if (OpenFileHook) return OpenFileHook();
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDirectory(Q(initialDir));
+    dialog.selectFile(QFileInfo(Q(fileName)).fileName());
+    // "Description (*.ext)|*.ext|..." -> the descriptions, which carry their patterns.
+    QStringList filters;
+    const QStringList parts = Q(filter).split('|');
+    for (int i = 0; i < parts.size(); i += 2) filters << parts[i];
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(Q(defaultExt));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return A(dialog.selectedFiles().front());
+}
+
+void TFMainWindow::ShowError(const std::string& message) {
+    const std::string text = ErrorBoxText(message);
+    if (ErrorHook) {
+        ErrorHook(text);
+        return;
+    }
+    // The busy cursor must not hide the pointer over the box.
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    QMessageBox::critical(isVisible() ? this : nullptr, "Quillmark", Q(text));
+    QApplication::restoreOverrideCursor();
+}
+
+void TFMainWindow::CloseWindow() { close(); }
+
+void TFMainWindow::closeEvent(QCloseEvent* event) {
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    if (!form_->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    closed_ = true;
+    form_->Close();
+    splash_.close();
+    event->accept();
+}
+
+} // namespace quillmark::gui
