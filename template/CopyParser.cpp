@@ -2,8 +2,13 @@
 
 #include "SrcLib/Exceptions.h"
 
-#include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define QUILLMARK_TEMPLATE_SSE2 1
+#endif
 
 namespace quillmark {
 
@@ -12,6 +17,65 @@ namespace {
 bool IsNameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
 bool IsNameChar(unsigned char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+
+// Counted in blocks of 255 with a byte-wide sum, which compilers turn into plain vector byte
+// compares; a per-byte count into a size_t (as std::count does) widens every lane and was the
+// biggest single cost of copying plain text.
+int CountLineFeeds(const char* p, std::size_t n) {
+    int total = 0;
+    while (n > 0) {
+        std::size_t block = n < 255 ? n : 255;
+        unsigned char sum = 0;
+        for (std::size_t i = 0; i < block; ++i) sum = static_cast<unsigned char>(sum + (p[i] == '\n'));
+        total += sum;
+        p += block;
+        n -= block;
+    }
+    return total;
+}
+
+// The expansion rule for a "<" followed directly by a byte above 32 other than "#": the "<" and
+// the token after it are copied as they stand, and that token is never a tag opener even when
+// it is another "<". A name token runs on over letters, digits and "_", none of which is "<",
+// so skipping the "<" and its neighbour and searching on finds the same next "<" that the token
+// by token loop would look at.
+inline bool MayOpenTag(unsigned char next) { return next <= 32 || next == '#'; }
+
+// Position of the first "<" in [pos, limit) that may open a tag (followed by a blank, "#" or
+// the NUL at limit), or limit. w[limit] must be readable. HTML has a "<" every few dozen bytes,
+// so on x86 16 bytes are compared at a time and every "<" of a block is dealt with from its
+// bit mask instead of searching again after each one.
+inline std::size_t FindTagOpener(const char* w, std::size_t pos, std::size_t limit) {
+#ifdef QUILLMARK_TEMPLATE_SSE2
+    const __m128i lt = _mm_set1_epi8('<');
+    while (pos + 16 <= limit) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + pos));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lt)));
+        std::size_t resume = pos + 16;
+        while (mask != 0) {
+            unsigned offset = static_cast<unsigned>(std::countr_zero(mask));
+            std::size_t at = pos + offset;
+            if (MayOpenTag(static_cast<unsigned char>(w[at + 1]))) return at;
+            if (offset >= 15) { // the neighbour is the first byte of the next block
+                resume = at + 2;
+                break;
+            }
+            mask &= ~((2u << (offset + 1)) - 1u); // drop the "<" and its neighbour
+        }
+        pos = resume;
+    }
+#endif
+    while (pos < limit) {
+        if (w[pos] != '<') {
+            ++pos;
+        } else if (MayOpenTag(static_cast<unsigned char>(w[pos + 1]))) {
+            return pos;
+        } else {
+            pos += 2; // the neighbour is not the NUL at limit, so this stays <= limit
+        }
+    }
+    return limit;
+}
 
 } // namespace
 
@@ -24,7 +88,7 @@ TCopyParser::TCopyParser(std::istream& input, std::string* output)
 TCopyParser::~TCopyParser() = default;
 
 int TCopyParser::LineNumber() const {
-    return linesBefore_ + static_cast<int>(std::count(window_.get(), window_.get() + pos_, '\n'));
+    return linesBefore_ + CountLineFeeds(window_.get(), pos_);
 }
 
 // Runs whenever a scan meets the NUL at pos_: either the end of the usable text or a NUL byte
@@ -32,7 +96,7 @@ int TCopyParser::LineNumber() const {
 void TCopyParser::Refill() {
     if (ended_) return;
     char* w = window_.get();
-    linesBefore_ += static_cast<int>(std::count(w, w + pos_, '\n'));
+    linesBefore_ += CountLineFeeds(w, pos_);
     w[textEnd_] = savedChar_;
     std::size_t keep = bufEnd_ - pos_;
     std::memmove(w, w + pos_, keep);
@@ -58,6 +122,10 @@ void TCopyParser::Refill() {
     }
     savedChar_ = w[textEnd_];
     w[textEnd_] = '\0';
+    // A NUL byte of the template ends the input where it stands; CopyToTagStart needs to know
+    // the first NUL to search the text with memchr.
+    const void* nul = std::memchr(w, '\0', textEnd_);
+    firstNul_ = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - w) : textEnd_;
     if (w[pos_] == '\0') ended_ = true;
 }
 
@@ -115,18 +183,18 @@ std::string TCopyParser::CollectUntil(char stopChar) {
     return result;
 }
 
-char TCopyParser::CopyUntil(char stopChar) {
-    if (token_ == stopChar || token_ == toEOF) return token_;
+char TCopyParser::CopyToTagStart() {
+    if (token_ == '<' || token_ == toEOF) return token_;
     WriteTokenText();
-    const char stopSet[2] = {stopChar, '\0'};
     const char* w = window_.get();
     for (;;) {
-        // The usable text ends in a NUL, so strcspn stops at the stop character or there.
-        std::size_t n = std::strcspn(w + pos_, stopSet);
-        if (output_) output_->append(w + pos_, n);
-        pos_ += n;
-        if (w[pos_] == '\0') {
-            // Same rule as the blank scan: a NUL ends the usable text, refill and go on.
+        // Nothing scans past a NUL, so pos_ <= firstNul_, and up to the first NUL there is no
+        // other end to look for.
+        std::size_t at = FindTagOpener(w, pos_, firstNul_);
+        if (output_) output_->append(w + pos_, at - pos_);
+        pos_ = at;
+        if (at == firstNul_) {
+            // Same rule as the blank scan: at a NUL, refill and go on.
             if (!ended_) Refill();
             if (ended_) {
                 tokenStart_ = pos_;
@@ -135,9 +203,9 @@ char TCopyParser::CopyUntil(char stopChar) {
             }
             continue;
         }
-        tokenStart_ = pos_;
-        ++pos_;
-        token_ = stopChar;
+        tokenStart_ = at;
+        pos_ = at + 1;
+        token_ = '<';
         return token_;
     }
 }

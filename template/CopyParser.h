@@ -37,12 +37,13 @@ public:
     // The verbatim template text up to the next token that is stopChar (not included), or up
     // to the end of the input. The blanks in between are kept as they stand.
     std::string CollectUntil(char stopChar);
-    // Writes the current token and every following byte to the output until a token that is
-    // stopChar or the end of the input is current. The result is exactly what repeating
-    // WriteTokenText / AdvanceToken(true) would give; it only scans in larger steps, which is
-    // what makes plain text between tags cheap. stopChar must be a one-character token, not a
-    // name character.
-    char CopyUntil(char stopChar);
+    // Writes the current token and the text after it to the output until a "<" that may open
+    // a tag (one followed by a blank, "#" or the end of the input) is the current token, or the
+    // end of the input is reached. The result is exactly what repeating the expansion rule
+    // token by token gives for plain text and for a "<" that opens no tag ("<" and the token
+    // after it copied as they stand); it only scans in larger steps, which is what makes text
+    // between tags cheap.
+    char CopyToTagStart();
 
     char Token() const { return token_; }
     // 1 on creation, increased by every line feed passed.
@@ -59,7 +60,8 @@ private:
     std::size_t textEnd_ = 0; // end of the usable text; a NUL stands there
     std::size_t bufEnd_ = 0;  // end of the bytes read into the window
     std::size_t tokenStart_ = 0;
-    char savedChar_ = 0; // the byte the NUL at textEnd_ replaced
+    std::size_t firstNul_ = 0; // first NUL in the window, at textEnd_ or before
+    char savedChar_ = 0;       // the byte the NUL at textEnd_ replaced
     char token_ = toEOF;
     // Line feeds before the current window. The ones inside the window are counted only when
     // asked for (or when the window moves on): the number is used in error texts alone, so

@@ -112,8 +112,8 @@ std::string TCustomPageProducer::ExpandStream(std::istream& input) {
     std::string output;
     TCopyParser parser(input, &output);
     for (;;) {
-        // Everything up to the next "<" is copied unchanged.
-        if (parser.CopyUntil('<') == TCopyParser::toEOF) break;
+        // Everything up to the next "<" that may open a tag is copied unchanged.
+        if (parser.CopyToTagStart() == TCopyParser::toEOF) break;
         // Blanks right after a "<" are consumed and not written, tag or not.
         parser.AdvanceToken(false);
         if (parser.Token() == '#') {

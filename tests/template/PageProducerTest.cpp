@@ -22,6 +22,8 @@ struct ExpansionCase {
     std::vector<TStrings> params;   // their parameters (empty = not checked)
 };
 
+void PrintTo(const ExpansionCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.text); }
+
 class ExpansionEdges : public ::testing::TestWithParam<ExpansionCase> {};
 
 TEST_P(ExpansionEdges, ExpandsAsDescribed) {
@@ -82,6 +84,10 @@ struct SplitCase {
     bool strip;
     TStrings fields;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.text) << (c.strip ? " stripped" : "");
+}
 
 class ParamSplitting : public ::testing::TestWithParam<SplitCase> {};
 

@@ -59,6 +59,8 @@ struct LineCase {
     std::string error; // empty: expands
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.what; }
+
 class LineLength : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineLength, FollowsTheWindowRule) {
@@ -226,8 +228,10 @@ TEST(Window, FastCopyAgreesWithTokenByTokenExpansion) {
         text += "]";
     };
     std::mt19937 rng(20261208);
-    const std::string alphabet = "<<<###>>>   \r\n\n\t\"'%%+=aZ_9.\xE5\x01";
-    for (int round = 0; round < 300; ++round) {
+    const std::string dense = "<<<###>>>   \r\n\n\t\"'%%+=aZ_9.\xE5\x01";
+    const std::string sparse = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ/=\r\n<";
+    for (int round = 0; round < 400; ++round) {
+        const std::string& alphabet = round % 2 ? dense : sparse;
         std::string text;
         std::size_t size = rng() % 12000;
         while (text.size() < size) {
@@ -245,6 +249,24 @@ TEST(Window, FastCopyAgreesWithTokenByTokenExpansion) {
         std::string expected = TokenByTokenExpand(text);
         ASSERT_EQ(ExpandOrError(producer, text), expected) << "round " << round;
         if (round % 10 == 0) ExpectSameInPieces(producer, text);
+    }
+}
+
+TEST(Window, NonTagOpenersAtEveryOffsetAgreeWithTokenByTokenExpansion) {
+    TPageProducer producer;
+    producer.OnHTMLTag = [](TPageProducer&, TTag, const std::string& name, TStrings& params, std::string& text) {
+        text = "[" + name;
+        for (const std::string& f : params) text += "|" + f;
+        text += "]";
+    };
+    // "<" pairs and runs placed at every offset of a 16-byte block, so that a "<" and the
+    // byte after it fall on either side of a block edge.
+    const std::string pieces[] = {"<<#a>", "<a<#b>", "<<<#c>", "< <#d>", "<#e>", "<x", "<\xE5<#f>", "<<"};
+    for (const std::string& piece : pieces) {
+        for (std::size_t shift = 0; shift < 40; ++shift) {
+            std::string text = std::string(shift, 'a') + piece + std::string(37 - shift % 37, 'b') + piece + "z";
+            EXPECT_EQ(ExpandOrError(producer, text), TokenByTokenExpand(text)) << ::testing::PrintToString(text);
+        }
     }
 }
 
