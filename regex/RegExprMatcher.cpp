@@ -423,9 +423,11 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
             std::int64_t minCount = ReadInt(operand), maxCount = ReadInt(operand + 4);
             std::int32_t body = node + ReadInt(operand + 8);
             bool iterate;
-            if (c > 0 && regs[RegLoopIterStart + L] == pos) {
-                // The last iteration consumed nothing: further ones would not either (and
-                // would count without end), so the loop ends here.
+            // An optional iteration that consumed nothing ends the loop: more would not
+            // consume either, and would count without end. Required iterations (below the
+            // minimum) are all run, since a later one may still consume where an earlier one
+            // matched the empty string.
+            if (c >= minCount && c > 0 && regs[RegLoopIterStart + L] == pos) {
                 iterate = false;
             } else if (c < minCount) {
                 iterate = true;
