@@ -6,6 +6,9 @@
 #ifdef QUILLMARK_HAVE_MAILBOX
 #include "outlook/mailbox/MailboxStore.h"
 #endif
+#ifdef QUILLMARK_HAVE_PST
+#include "outlook/pst/PstStore.h"
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -109,7 +112,7 @@ std::shared_ptr<Store> OpenStore(const std::string& storePath, std::shared_ptr<W
     // One branch per backend, most specific first; the mailbox backend takes the rest.
     if (ext == ".pst" || ext == ".ost") {
 #ifdef QUILLMARK_HAVE_PST
-        // the .pst backend's opener goes here
+        return pst::OpenPstStore(storePath, std::move(warnings));
 #endif
         throw EStoreError("Cannot open " + storePath + ": this build reads no Outlook data files (.pst/.ost).");
     }
