@@ -76,10 +76,6 @@ void PaintSplashPicture(QPainter& p, const QRectF& r) {
     p.setPen(QPen(Accent, 1.5));
     p.drawLine(QPointF(60, 52), QPointF(260, 52));
 
-    // Faint ruled lines under the memo, like a writing pad.
-    p.setPen(QPen(QColor(0xc9, 0xb8, 0x90), 0.8));
-    for (double y = 82; y < 200; y += 17) p.drawLine(QPointF(16, y), QPointF(304, y));
-
     // The quill and an ink stroke below the memo.
     PaintQuill(p, QRectF(196, 196, 104, 104), Ink);
     QPainterPath stroke;

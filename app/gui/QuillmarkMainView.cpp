@@ -4,6 +4,8 @@
 #include "platform/CodePage.h"
 
 #include <QApplication>
+
+#include <algorithm>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,6 +29,9 @@ std::string A(const QString& text) { return platform::AnsiFromUtf8(text.toStdStr
 
 void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Dp(left), Dp(top), Dp(width), Dp(height));
+    // Labels size themselves to their text, as the designed ones do: the desktop's font may
+    // be wider than the one the layout was drawn with.
+    if (auto* label = qobject_cast<QLabel*>(w)) label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
 }
 
 QLabel* HelpLabel(QWidget* parent, const char* name, const char* caption, const char* tip) {
@@ -49,7 +54,7 @@ public:
         setToolTip(tip);
         setCursor(Qt::PointingHandCursor);
         QFont f = font();
-        f.setPixelSize(Dp(10));
+        f.setPixelSize(std::max(Dp(10), 9)); // no smaller than a screen can show legibly
         f.setUnderline(true);
         setFont(f);
         QPalette pal = palette();
@@ -97,7 +102,7 @@ void TFMainWindow::BuildControls() {
         return [this, f = std::move(f)] { form_->Guarded(f); };
     };
 
-    HelpLabel(this, "Ltv", "1. Select folder to export", nullptr)->setGeometry(Dp(6), Dp(6), Dp(175), Dp(19));
+    Place(HelpLabel(this, "Ltv", "1. Select folder to export", nullptr), 6, 6, 175, 19);
     tv_ = new QTreeWidget(this);
     tv_->setObjectName("TV");
     Place(tv_, 6, 30, 203, 333);
@@ -286,7 +291,9 @@ void TFMainWindow::SetFieldText(TFField field, const std::string& text) {
         mreSubj_->setPlainText(Q(lines));
         return;
     }
-    Edit(field)->setText(Q(text));
+    QLineEdit* e = Edit(field);
+    e->setText(Q(text));
+    e->setCursorPosition(0); // a long path shows its beginning
 }
 
 void TFMainWindow::SetFieldValid(TFField field, bool valid) {
