@@ -85,8 +85,8 @@ std::string TCustomPageProducer::ExpandTemplate() {
     if (!htmlFile_.empty()) {
         // A directory opens on some systems and then reads as empty; it is no template file.
         if (platform::IsDirectoryPath(htmlFile_)) throw EFOpenError("Cannot open file " + htmlFile_);
-        // Other readers may open the file meanwhile. Keeping writers out while it is read is
-        // the system's default on Windows; POSIX has no such lock, and the file is read once.
+        // Other readers may open the file meanwhile. The standard streams have no sharing mode
+        // to keep writers out while it is read; the file is read once, front to back.
         std::ifstream input(platform::NativePath(htmlFile_), std::ios::in | std::ios::binary);
         if (!input.is_open()) throw EFOpenError("Cannot open file " + htmlFile_);
         return ExpandStream(input);
