@@ -40,8 +40,6 @@ private:
     bool prevEmpty_ = true;       // the file's start counts as after an empty line
     bool open_ = false;           // a message is open
     bool sawContent_ = false;     // non-blank text seen before the first "From " line
-    std::uint64_t lastNonBlankEnd_ = 0;
-    std::uint64_t lastLineEnd_ = 0;
     std::uint64_t prevLineStart_ = 0;
 };
 
