@@ -8,5 +8,5 @@ cmake --preset default
 cmake --build --preset default -j "$(nproc)"
 out=${1:-archive}
 ./build/app/cli/quillmark-export --list
-./build/app/cli/quillmark-export --folder "${QUILLMARK_SAMPLE_FOLDER:-Sample Mail/Inbox}" --out "$out" "${@:2}"
+./build/app/cli/quillmark-export --folder "${QUILLMARK_SAMPLE_FOLDER:-store/Inbox}" --out "$out" "${@:2}"
 echo "Open $out/ in a browser: one folder per year, one .htm page per mail."
