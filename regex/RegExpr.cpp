@@ -52,16 +52,13 @@ TRegExpr::TRegExpr()
     BuildByteSet(wordChars_, wordSet_);
     RebuildLineSeparatorSet();
     ClearGroups();
+    for (int k = RegLoopCounter; k < RegCount; ++k) regs_[k] = 0;
 }
 
 TRegExpr::~TRegExpr() = default;
 
 void TRegExpr::ClearGroups() {
-    for (int n = 0; n < NSUBEXP; ++n) {
-        regs_[RegGroupStart + n] = -1;
-        regs_[RegGroupEnd + n] = -1;
-    }
-    for (int k = RegLoopCounter; k < RegCount; ++k) regs_[k] = 0;
+    for (int k = RegGroupStart; k < RegGroupEnd + NSUBEXP; ++k) regs_[k] = -1;
 }
 
 void TRegExpr::DiscardProgram() {
@@ -72,6 +69,8 @@ void TRegExpr::DiscardProgram() {
     requiredText_ = 0;
     requiredLength_ = 0;
     std::memset(firstCharSet_, 0, sizeof firstCharSet_);
+    firstCharOnly_ = -1;
+    groupCount_ = 0;
 }
 
 void TRegExpr::SetExpression(const std::string& text) {

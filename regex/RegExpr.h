@@ -91,7 +91,8 @@ public:
     const std::string& InputString() const { return input_; }
 
     // Guard against runaway backtracking for callers that want one (0 = unlimited, the
-    // default): a run that takes more than this many backtracking steps reports 1016.
+    // default): a search (Exec/ExecFrom) that takes more than this many backtracking steps,
+    // over all its start positions, reports 1016.
     void SetBacktrackLimit(std::uint64_t steps) { backtrackLimit_ = steps; }
 
     // ---- errors ----
@@ -145,6 +146,8 @@ private:
     std::int32_t requiredText_ = 0; // program offset of the literal's text, 0 = none
     std::int32_t requiredLength_ = 0;
     std::uint8_t firstCharSet_[32] = {};
+    int firstCharOnly_ = -1; // the one member of FirstCharSet, -1 when it has more (or none)
+    int groupCount_ = 0;     // groups 1..groupCount_ occur in the program
 
     std::string input_;
     bool hasInput_ = false;
@@ -166,6 +169,7 @@ private:
     unsigned char swapTable_[256];
 
     std::uint64_t backtrackLimit_ = 0;
+    std::uint64_t backtrackSteps_ = 0;
     std::vector<Choice> choices_;
     std::vector<TrailEntry> trail_;
 };

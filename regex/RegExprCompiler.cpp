@@ -6,6 +6,7 @@
 #include "regex/RegExprMatcher.h"
 #include "regex/RegExprProgram.h"
 
+#include <bit>
 #include <cstring>
 
 namespace quillmark {
@@ -95,6 +96,7 @@ public:
     }
 
     std::int32_t Size() const { return size_; }
+    int GroupCount() const { return groupCount_ - 1; }
     std::int32_t Emitted() const { return emit_; }
 
 private:
@@ -182,12 +184,12 @@ private:
 
     void EmitSet(const std::uint8_t* members, bool negate) {
         int count = 0;
+        for (int k = 0; k < 32; ++k) count += std::popcount(static_cast<unsigned>(k == 0 ? members[k] & 0xFE : members[k]));
         unsigned char small[3] = {0, 0, 0};
-        for (int c = 1; c < 256; ++c) {
-            if (HasBit(members, static_cast<unsigned char>(c))) {
-                if (count < 3) small[count] = static_cast<unsigned char>(c);
-                ++count;
-            }
+        if (count <= 3) {
+            int found = 0;
+            for (int c = 1; c < 256 && found < count; ++c)
+                if (HasBit(members, static_cast<unsigned char>(c))) small[found++] = static_cast<unsigned char>(c);
         }
         if (count <= 3) {
             EmitNode(negate ? OpSetSmallNot : OpSetSmall);
@@ -755,11 +757,24 @@ void TRegExpr::BuildProgram(const std::string& expression) {
         std::int32_t scan = 1;
         if (prog[next(scan)] == OpEnd) { // a single top-level alternative
             scan += NodeHeaderSize;
-            if (prog[scan] == OpLiteral)
-                firstByte_ = prog[scan + NodeHeaderSize];
-            else if (prog[scan] == OpTextStart)
+            // Switches leave OpSkip nodes, which match the empty string: the first node that
+            // matters comes after them.
+            std::int32_t first = scan;
+            while (prog[first] == OpSkip && next(first) != 0) first = next(first);
+            if (prog[first] == OpLiteral)
+                firstByte_ = prog[first + NodeHeaderSize];
+            else if (prog[first] == OpTextStart)
                 anchored_ = true;
-            if (flags & StartsWithStar) {
+            else if ((prog[first] == OpStarSimple || prog[first] == OpStarSimpleLazy) &&
+                     prog[first + NodeHeaderSize] == OpAnyChar)
+                // A leading ".*" (with s) that fails from the first position fails from every
+                // later one too: that attempt already tries every way the rest can begin.
+                anchored_ = true;
+            // The required text: the longest literal every match must hold. Looking for it
+            // before any attempt rejects most subjects a filter does not match with one quick
+            // scan, so it is taken whenever the search is not anchored (and, as before, for
+            // a sequence beginning with a star).
+            if ((flags & StartsWithStar) || !anchored_) {
                 std::int32_t longest = 0;
                 std::size_t length = 0;
                 for (; scan != 0 && prog[scan] != OpBack; scan = next(scan)) {
@@ -774,6 +789,15 @@ void TRegExpr::BuildProgram(const std::string& expression) {
                 requiredLength_ = static_cast<std::int32_t>(length);
             }
         }
+        // A single byte that must begin every match is searched like the first byte.
+        int members = 0;
+        for (int c = 0; c < 256 && members < 2; ++c)
+            if (HasBit(firstCharSet_, static_cast<unsigned char>(c))) {
+                ++members;
+                firstCharOnly_ = c;
+            }
+        if (members != 1 || firstCharOnly_ == 0) firstCharOnly_ = -1;
+        groupCount_ = compiler.GroupCount();
         compiled_ = true;
     } catch (...) {
         DiscardProgram();

@@ -10,6 +10,7 @@
 #include "regex/RegExprProgram.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace quillmark {
 
@@ -27,7 +28,6 @@ inline bool InSet(const std::uint8_t* set, unsigned char c) { return (set[c >> 3
 } // namespace
 
 bool TRegExpr::Exec(const std::string& input) {
-    ClearGroups();
     // The text ends at its first zero byte: that byte is the end-of-input marker.
     const void* zero = std::memchr(input.data(), 0, input.size());
     std::size_t length = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - input.data()) : input.size();
@@ -51,25 +51,17 @@ bool TRegExpr::ExecFrom(std::ptrdiff_t offset) {
     const std::ptrdiff_t start = offset - 1;
 
     if (requiredText_ != 0) {
-        const std::uint8_t* required = program_.data() + requiredText_;
-        std::size_t length = static_cast<std::size_t>(requiredLength_);
-        const unsigned char* p = in + start;
-        const unsigned char* end = in + inputLength_;
-        bool found = false;
-        while (static_cast<std::size_t>(end - p) >= length) {
-            p = static_cast<const unsigned char*>(std::memchr(p, required[0], static_cast<std::size_t>(end - p)));
-            if (p == nullptr || static_cast<std::size_t>(end - p) < length) break;
-            if (std::memcmp(p, required, length) == 0) {
-                found = true;
-                break;
-            }
-            ++p;
-        }
-        if (!found) return false;
+        std::string_view rest(input_.data() + start, input_.size() - static_cast<std::size_t>(start));
+        std::string_view required(reinterpret_cast<const char*>(program_.data() + requiredText_),
+                                  static_cast<std::size_t>(requiredLength_));
+        if (rest.find(required) == std::string_view::npos) return false;
     }
+    backtrackSteps_ = 0;
 
     auto attempt = [&](std::ptrdiff_t at) {
-        for (int k = RegLoopCounter; k < RegCount; ++k) regs_[k] = 0;
+        // Loop counters are set on entering a loop before they are read; only the level
+        // must start at 0.
+        regs_[RegLoopLevel] = 0;
         pos_ = at;
         if (MatchPrim(1)) {
             regs_[RegGroupStart] = at;
@@ -77,7 +69,7 @@ bool TRegExpr::ExecFrom(std::ptrdiff_t offset) {
             return true;
         }
         // A failed attempt may leave groups set where no choice point was there to undo them.
-        for (int n = 1; n < NSUBEXP; ++n) {
+        for (int n = 1; n <= groupCount_; ++n) {
             regs_[RegGroupStart + n] = -1;
             regs_[RegGroupEnd + n] = -1;
         }
@@ -85,11 +77,12 @@ bool TRegExpr::ExecFrom(std::ptrdiff_t offset) {
     };
 
     if (anchored_) return attempt(start);
-    if (firstByte_ != 0) {
+    if (firstByte_ != 0 || firstCharOnly_ > 0) {
+        const int wanted = firstByte_ != 0 ? firstByte_ : firstCharOnly_;
         const unsigned char* p = in + start;
         const unsigned char* end = in + inputLength_;
         while (p < end) {
-            p = static_cast<const unsigned char*>(std::memchr(p, firstByte_, static_cast<std::size_t>(end - p)));
+            p = static_cast<const unsigned char*>(std::memchr(p, wanted, static_cast<std::size_t>(end - p)));
             if (p == nullptr) return false;
             if (attempt(p - in)) return true;
             ++p;
@@ -188,7 +181,6 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
     if (trail_.capacity() > 65536) std::vector<TrailEntry>().swap(trail_);
     choices_.clear();
     trail_.clear();
-    std::uint64_t steps = 0;
     std::ptrdiff_t pos = pos_;
     std::int32_t node = start;
 
@@ -465,7 +457,7 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
     fail:
         for (;;) {
             if (choices_.empty()) return false;
-            if (backtrackLimit_ != 0 && ++steps > backtrackLimit_) Fail(1016);
+            if (backtrackLimit_ != 0 && ++backtrackSteps_ > backtrackLimit_) Fail(1016);
             Choice& choice = choices_.back();
             for (std::size_t k = trail_.size(); k > choice.trail; --k) regs[trail_[k - 1].Slot()] = trail_[k - 1].Old();
             trail_.resize(choice.trail);

@@ -330,9 +330,18 @@ TEST(ProgramLayout, SearchHints) {
     re.SetExpression("x*ab.*cd");
     re.Compile();
     EXPECT_EQ(re.RequiredText(), "cd"); // equal lengths: the later one
-    re.SetExpression("foo.*bar"); // no leading star: no required text
+    re.SetExpression("foo.*bar"); // any unanchored search looks for its required text first
+    re.Compile();
+    EXPECT_EQ(re.RequiredText(), "bar");
+    re.SetExpression("^foo.*bar"); // an anchored one tries its single position instead
     re.Compile();
     EXPECT_EQ(re.RequiredText(), "");
+    re.SetExpression("(?i)^a"); // the switch's node does not hide the anchor
+    re.Compile();
+    EXPECT_TRUE(re.Anchored());
+    re.SetExpression(".*x"); // nor does a leading .* need more than the first position
+    re.Compile();
+    EXPECT_TRUE(re.Anchored());
     re.SetExpression("a|b");
     re.Compile();
     EXPECT_EQ(re.FirstByte(), 0);
