@@ -93,6 +93,49 @@ bool IsMboxFile(const fs::path& p) {
     return false;
 }
 
+// Maildir++ folder names are written in IMAP's modified UTF-7 by the servers that make them
+// ("K&APY-ln" is "Köln"); anything that is not valid modified UTF-7 is shown as it is.
+std::string DecodeModifiedUtf7(const std::string& name) {
+    std::string out;
+    std::u16string units;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '&') {
+            out += name[i];
+            continue;
+        }
+        const auto end = name.find('-', i + 1);
+        if (end == std::string::npos) return name;
+        if (end == i + 1) { // "&-" is "&"
+            out += '&';
+            i = end;
+            continue;
+        }
+        units.clear();
+        std::uint32_t bits = 0;
+        int nbits = 0;
+        for (std::size_t k = i + 1; k < end; ++k) {
+            const char c = name[k];
+            int v;
+            if (c >= 'A' && c <= 'Z') v = c - 'A';
+            else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+            else if (c >= '0' && c <= '9') v = c - '0' + 52;
+            else if (c == '+') v = 62;
+            else if (c == ',') v = 63;
+            else return name;
+            bits = (bits << 6) | static_cast<std::uint32_t>(v);
+            nbits += 6;
+            if (nbits >= 16) {
+                nbits -= 16;
+                units.push_back(static_cast<char16_t>((bits >> nbits) & 0xFFFF));
+            }
+        }
+        if (units.empty()) return name;
+        out += platform::Utf8FromUtf16(units);
+        i = end;
+    }
+    return out;
+}
+
 std::string StripSuffix(std::string name, const std::string& suffix) {
     if (name.size() > suffix.size() && LowerAscii(name.substr(name.size() - suffix.size())) == suffix)
         name.resize(name.size() - suffix.size());
@@ -341,7 +384,7 @@ struct ChildRef {
 std::string DisplayName(const StoreContext& ctx, const FolderRef& ref) {
     if (ref.kind == Kind::MaildirPlus) {
         const auto dot = ref.sub.rfind('.');
-        return dot == std::string::npos ? ref.sub : ref.sub.substr(dot + 1);
+        return DecodeModifiedUtf7(dot == std::string::npos ? ref.sub : ref.sub.substr(dot + 1));
     }
     if (ref.rel.empty()) return ctx.rootName;
     std::string name = LastComponent(ref.rel);
@@ -439,6 +482,10 @@ private:
             if (n.empty() || n[0] == '.') continue;
             if (skipMaildirParts && (n == "cur" || n == "new" || n == "tmp")) continue;
             const fs::path p = dir / n;
+            std::error_code ec;
+            // A linked directory may point back up the tree and make it endless; linked mbox
+            // files are fine.
+            if (fs::is_symlink(p, ec) && IsDir(p)) continue;
             const std::string childRel = JoinRel(rel, n);
             FolderRef ref;
             ref.rel = childRel;

@@ -96,6 +96,25 @@ TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
     ExpectRoundTrip(*o.store, *o.store->TopFolder());
 }
 
+TEST(MailboxStore, MaildirPlusPlusNamesInModifiedUtf7) {
+    TempDir dir;
+    dir.Write("Mail/cur/1:2,S", Mail("top"));
+    dir.Write("Mail/.K&APY-ln/cur/1:2,S", Mail("cologne"));
+    dir.Write("Mail/.Fish &- Chips/cur/1:2,S", Mail("fish"));
+    dir.Write("Mail/.Broken&AP/cur/1:2,S", Mail("broken"));
+    Opened o(dir.Ansi("Mail"));
+    EXPECT_EQ(o.Tree(), "Mail[top](Broken&AP[broken],Fish & Chips[fish],Köln[cologne])");
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+}
+
+TEST(MailboxStore, LinkedDirectoriesAreNotFollowed) {
+    TempDir dir;
+    dir.Write("Root/Sub/a.eml", Mail("a"));
+    std::filesystem::create_directory_symlink(dir.Path() / "Root", dir.Path() / "Root/Sub/loop");
+    Opened o(dir.Ansi("Root"));
+    EXPECT_EQ(o.Tree(), "Root(Sub[a])");
+}
+
 TEST(MailboxStore, DirectoryOfEmlFilesAndMixedTree) {
     TempDir dir;
     dir.Write("Root/b.eml", Mail("second"));
