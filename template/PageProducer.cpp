@@ -5,6 +5,7 @@
 #include "template/CopyParser.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <streambuf>
 #include <string_view>
@@ -70,8 +71,28 @@ std::string TCustomContentProducer::ExpandString(const std::string&) { return Ex
 
 // ---- TCustomPageProducer ----
 
+namespace {
+
+// Two spellings that differ only in letter case name different files only on a case-sensitive
+// file system, and only when at least one of them is there.
+bool NameDifferentFiles(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    std::filesystem::path pa = platform::NativePath(a), pb = platform::NativePath(b);
+    bool hasA = std::filesystem::exists(pa, ec), hasB = std::filesystem::exists(pb, ec);
+    if (!hasA && !hasB) return false;
+    if (hasA != hasB) return true;
+    return !std::filesystem::equivalent(pa, pb, ec);
+}
+
+} // namespace
+
 void TCustomPageProducer::SetHTMLFile(const std::string& name) {
-    if (SameTextAscii(name, htmlFile_)) return;
+    // A change of letter case only is ignored, so the stored spelling stays: on the file
+    // systems the program was made for it is the same file. Where case matters and the two
+    // spellings are two different files, keeping the old name would expand the wrong
+    // template without a word, so there the new name is taken like any other.
+    if (name == htmlFile_) return;
+    if (SameTextAscii(name, htmlFile_) && !NameDifferentFiles(name, htmlFile_)) return;
     htmlDoc_.clear();
     htmlFile_ = name;
 }

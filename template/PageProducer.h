@@ -42,7 +42,8 @@ public:
     // The template file, an 8-bit ANSI path; empty when the template is HTMLDoc.
     const std::string& HTMLFile() const { return htmlFile_; }
     // A name that differs from the stored one only in ASCII letter case is ignored (the stored
-    // spelling stays); any other name clears HTMLDoc and is stored.
+    // spelling stays), unless the two spellings are two different files (a case-sensitive file
+    // system); any other name clears HTMLDoc and is stored.
     void SetHTMLFile(const std::string& name);
 
     // The template as a list of lines; each line expands as if it ended in CR LF.

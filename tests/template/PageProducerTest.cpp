@@ -266,6 +266,27 @@ protected:
     std::filesystem::path dir_;
 };
 
+TEST_F(TemplateFile, CaseOnlyRenameIsIgnoredOnlyForTheSameFile) {
+    RecordingProducer r;
+    std::string lower = Write("mail.htm", "lower");
+    std::string upper = (dir_ / "MAIL.htm").string();
+    r.producer.SetHTMLFile(lower);
+    r.producer.SetHTMLFile(upper);
+    if (std::filesystem::exists(upper)) {
+        // Case-insensitive file system: the same file, the old spelling stays.
+        EXPECT_EQ(r.producer.HTMLFile(), lower);
+        return;
+    }
+    // Case-sensitive: "MAIL.htm" is another file, missing so far. Keeping the old name would
+    // expand mail.htm without a word.
+    EXPECT_EQ(r.producer.HTMLFile(), upper);
+    EXPECT_THROW(r.producer.ExpandTemplate(), EFOpenError);
+    Write("MAIL.htm", "upper");
+    EXPECT_EQ(r.producer.ExpandTemplate(), "upper");
+    r.producer.SetHTMLFile(lower);
+    EXPECT_EQ(r.producer.ExpandTemplate(), "lower");
+}
+
 TEST_F(TemplateFile, IsReadAfreshForEveryExpansion) {
     RecordingProducer r;
     std::string path = Write("t.htm", "A<#x>\r\n");
