@@ -129,10 +129,7 @@ void TF::ConnectStores() {
     Outlook = env_.Connect(connectedStores_);
     if (!Outlook) throw EStoreError("The mail stores cannot be opened.");
     // Stores that could not be read are left out; say so on the status line.
-    Outlook->SetWarningHandler([this](const std::string& message) {
-        warnings_.push_back(message);
-        ShowStatus(message, 1);
-    });
+    Outlook->SetWarningHandler([this](const std::string& message) { ShowStatus(message, 1); });
 }
 
 void TF::DisconnectStores() {

@@ -176,7 +176,6 @@ private:
     std::vector<std::string> connectedStores_;
     bool exporting_ = false;
     bool closeRequested_ = false;
-    std::vector<std::string> warnings_;
 };
 
 // The directory part of a path, up to and including its last "\" or "/" ("" when none).

@@ -239,6 +239,27 @@ std::string ToUtf8Text(const std::string& raw) {
     return raw;
 }
 
+// A value line whose data is a hex list (only those continue on the next line; a quoted
+// string may end in "\\" and must not swallow the line after it).
+bool IsHexValueLine(const std::string& line) {
+    std::size_t p = line.find_first_not_of(" \t");
+    if (p == std::string::npos) return false;
+    if (line[p] == '@') {
+        ++p;
+    } else if (line[p] == '"') {
+        for (++p; p < line.size() && line[p] != '"'; ++p)
+            if (line[p] == '\\') ++p;
+        if (p >= line.size()) return false;
+        ++p;
+    } else {
+        return false;
+    }
+    p = line.find_first_not_of(" \t", p);
+    if (p == std::string::npos || line[p] != '=') return false;
+    p = line.find_first_not_of(" \t", p + 1);
+    return p != std::string::npos && Lower(line.substr(p, 3)) == "hex";
+}
+
 } // namespace
 
 std::vector<SettingsSection> ParseSettingsFile(const std::string& rawText, const std::string& fileName) {
@@ -266,7 +287,7 @@ std::vector<SettingsSection> ParseSettingsFile(const std::string& rawText, const
         int lineNumber = static_cast<int>(i) + 1;
         std::string line = lines[i];
         // A hex list continues on the next line after a trailing "\".
-        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos && i + 1 < lines.size()) {
+        while (!line.empty() && line.back() == '\\' && IsHexValueLine(line) && i + 1 < lines.size()) {
             line.pop_back();
             std::string next = lines[++i];
             next.erase(0, next.find_first_not_of(" \t"));

@@ -5,6 +5,7 @@
 #include "FakeOutlook.h"
 #include "FakeView.h"
 #include "SrcLib/DateTime.h"
+#include "SrcLib/uLib.h"
 #include "TempDir.h"
 #include "platform/FileSystem.h"
 
@@ -115,6 +116,15 @@ TEST_F(WindowTest, StartUpReportsEachStageOnTheSplashAndFillsTheTree) {
     EXPECT_EQ(view.Find({"Mailbox", "Republic"}), nullptr);
     EXPECT_NE(view.Find({"Mailbox", "Pub"}), nullptr);
     EXPECT_FALSE(view.ExportEnabled); // nothing selected yet
+}
+
+TEST_F(WindowTest, TheTitleComesFromTheExecutablesOwnVersionBlock) {
+    info = TAppInfo();
+    info.LanguageId = "041D";
+    info.VersionFile = ExecutablePath();
+    info.Read();
+    Start();
+    EXPECT_EQ(view.Title, "Quillmark v1.2.4.9");
 }
 
 TEST_F(WindowTest, FirstStartWritesTheDefaultTemplateNextToTheProgramAndCreatesTheKey) {

@@ -53,6 +53,7 @@ TEST(FileSettingsStore, ValuesSurviveAReopenWithTheirTypes) {
         key->WriteString("AttsDir", "bilagor \xE5\xE4\xF6"); // ANSI åäö
         key->WriteString("RE_Subj", "a\r\nb");            // a raw line break must not break the file
         key->WriteString("Empty", "");
+        key->WriteString("Odd", "x=hex:\\"); // ends in "\", which continues only hex lists
         key->WriteStringList("MailStores", {"/home/ann/mail/Inbox", "/srv/archive.pst"});
     }
     auto key = store.OpenKey(Key, false);
@@ -64,6 +65,7 @@ TEST(FileSettingsStore, ValuesSurviveAReopenWithTheirTypes) {
     EXPECT_EQ(key->ReadString("RE_Subj"), "a\r\nb");
     EXPECT_TRUE(key->ValueExists("Empty"));
     EXPECT_EQ(key->ReadString("Empty"), "");
+    EXPECT_EQ(key->ReadString("Odd"), "x=hex:\\");
     EXPECT_EQ(key->ReadStringList("MailStores"), (std::vector<std::string>{"/home/ann/mail/Inbox", "/srv/archive.pst"}));
     // Value names compare like the registry's, without regard to case.
     EXPECT_EQ(key->ReadInteger("top"), 439);
