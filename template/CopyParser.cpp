@@ -122,8 +122,8 @@ void TCopyParser::Refill() {
     }
     savedChar_ = w[textEnd_];
     w[textEnd_] = '\0';
-    // A NUL byte of the template ends the input where it stands; CopyToTagStart needs to know
-    // the first NUL to search the text with memchr.
+    // A NUL byte of the template ends the input where it stands. CopyToTagStart searches the
+    // text in blocks rather than byte by byte, so it is told where the first NUL is.
     const void* nul = std::memchr(w, '\0', textEnd_);
     firstNul_ = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - w) : textEnd_;
     if (w[pos_] == '\0') ended_ = true;
