@@ -1,5 +1,8 @@
 // quillmark-export: the export run from the command line, for scripts, schedules and
 // machines without a desktop.
+#ifdef QUILLMARK_HAVE_APPINFO
+#include "app/AppInfo.h"
+#endif
 #include "app/cli/CliOptions.h"
 #include "app/cli/ResumeState.h"
 #include "app/cli/Terminal.h"
@@ -53,6 +56,8 @@ public:
         if (terminal_) {
             status_ = text;
             Draw(false);
+        } else if (text == "Break.") {
+            std::cout << text << '\n';
         } else if (text != "ok") {
             std::cout << (mode == 1 ? "skipped " : "") << Out(text) << '\n';
         }
@@ -102,6 +107,20 @@ private:
 
 AppIdentity BuildIdentity() {
     AppIdentity id;
+#ifdef QUILLMARK_HAVE_APPINFO
+    InitAppInfo();
+    const TAppInfo& info = AppInfo();
+    if (!info.ProductName.empty()) {
+        id.ProductName = info.ProductName;
+        id.ProductVersion = info.ProductVersion;
+        id.FileVersion = info.FileVersion;
+        id.Comments = info.Comments;
+        id.ExecutableBaseName = ExecutableBaseName();
+        return id;
+    }
+#endif
+    // No readable version block (a stripped or foreign-built executable): the values the
+    // build states, rather than a footer reading " v".
     id.ProductName = QUILLMARK_BUILD_PRODUCT_NAME;
     id.ProductVersion = QUILLMARK_BUILD_PRODUCT_VERSION;
     id.FileVersion = QUILLMARK_BUILD_FILE_VERSION;
