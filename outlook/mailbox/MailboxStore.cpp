@@ -11,6 +11,8 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <cstdlib>
+#include <string_view>
 
 namespace quillmark::outlook::mailbox {
 
@@ -396,12 +398,35 @@ std::string DisplayName(const StoreContext& ctx, const FolderRef& ref) {
     }
 }
 
+// Thunderbird leaves deleted mail in the mbox, marked "expunged" (bit 0x0008 of
+// X-Mozilla-Status), until the folder is compacted. Such a message is no mail of the folder
+// any more; exporting it would bring deleted mail back.
+bool IsExpunged(const std::string& raw) {
+    std::size_t headerEnd = raw.find("\n\n");
+    const std::size_t crlfEnd = raw.find("\r\n\r\n");
+    if (crlfEnd < headerEnd) headerEnd = crlfEnd;
+    const std::string_view head(raw.data(), std::min(headerEnd, raw.size()));
+    static const std::string_view name = "\nX-Mozilla-Status:";
+    std::size_t pos = 0;
+    while ((pos = head.find(name, pos)) != std::string_view::npos) {
+        pos += name.size();
+        const unsigned long bits = std::strtoul(std::string(head.substr(pos, 16)).c_str(), nullptr, 16);
+        if (bits & 0x0008u) return true;
+    }
+    return false;
+}
+
 class MailboxItem : public ItemObject {
 public:
     MailboxItem(Loaded loaded, std::shared_ptr<WarningSink> warnings)
         : loaded_(std::move(loaded)), warnings_(std::move(warnings)) {}
     std::shared_ptr<MailItem> QueryMailItem() override {
+        if (expunged_) return nullptr;
         if (!mail_) {
+            if (IsExpunged("\n" + loaded_.raw.substr(0, 64 * 1024))) {
+                expunged_ = true;
+                return nullptr;
+            }
             mail_ = ParseMailItem(std::move(loaded_.raw), std::move(loaded_.meta), warnings_);
             loaded_ = {};
         }
@@ -412,6 +437,7 @@ private:
     Loaded loaded_;
     std::shared_ptr<WarningSink> warnings_;
     std::shared_ptr<MailItem> mail_;
+    bool expunged_ = false;
 };
 
 class MailboxItems : public ItemCollection {

@@ -78,6 +78,18 @@ TEST(MailboxStore, MboxFileKeepsMboxOrder) {
     EXPECT_TRUE(o.warnings.empty());
 }
 
+TEST(MailboxStore, ThunderbirdExpungedMailIsNoMailItem) {
+    TempDir dir;
+    dir.Write("Inbox", "From - Mon Mar  7 10:00:00 2005\nX-Mozilla-Status: 0009\n" + Mail("deleted") +
+                           "\nFrom - Mon Mar  7 10:00:00 2005\nX-Mozilla-Status: 0001\n" + Mail("kept"));
+    Opened o(dir.Ansi("Inbox"));
+    auto items = o.store->TopFolder()->Items();
+    ASSERT_EQ(items->Count(), 2);
+    EXPECT_FALSE(items->Item(1)->QueryMailItem());
+    ASSERT_TRUE(items->Item(2)->QueryMailItem());
+    EXPECT_EQ(Utf8(items->Item(2)->QueryMailItem()->GetText(dispid::Subject)), "kept");
+}
+
 TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
     TempDir dir;
     dir.Write("Mail/cur/1000.b:2,S", Mail("b-read"));
