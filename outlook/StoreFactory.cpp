@@ -9,6 +9,9 @@
 #ifdef QUILLMARK_HAVE_PST
 #include "outlook/pst/PstStore.h"
 #endif
+#ifdef QUILLMARK_HAVE_COM
+#include "outlook/com/ComOutlook.h"
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -124,6 +127,14 @@ std::shared_ptr<Store> OpenStore(const std::string& storePath, std::shared_ptr<W
 }
 
 std::shared_ptr<Application> ConnectApplication(std::vector<std::string> storePaths) {
+#ifdef QUILLMARK_HAVE_COM
+    // "outlook:" names Outlook itself, reached through COM automation: the running Outlook,
+    // else a new one. A class id may follow ("outlook:{...}") for a stand-in server.
+    if (storePaths.size() == 1 && storePaths[0].rfind("outlook:", 0) == 0) {
+        const std::string classId = storePaths[0].substr(8);
+        return com::ConnectOutlook(classId.empty() ? com::OutlookClassId : classId);
+    }
+#endif
     return std::make_shared<StoresApplication>(std::move(storePaths));
 }
 
