@@ -4,7 +4,9 @@
 #include "SrcLib/Exceptions.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <cstring>
 #include <fstream>
 
@@ -166,12 +168,18 @@ std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw EStoreError("Cannot open mailbox " + platform::AnsiPath(file));
     MboxIndexer indexer;
-    std::vector<char> block(1 << 20);
+    // Blocks of up to 1 MiB, no bigger than the file: most folders are small and a fresh
+    // megabyte per folder opened would cost more than reading them.
+    std::error_code ec;
+    const auto fileSize = std::filesystem::file_size(file, ec);
+    const std::size_t blockSize =
+        ec ? std::size_t{1} << 20 : static_cast<std::size_t>(std::clamp<std::uintmax_t>(fileSize + 1, 4096, 1 << 20));
+    std::unique_ptr<char[]> block(new char[blockSize]);
     while (in) {
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        in.read(block.get(), static_cast<std::streamsize>(blockSize));
         const auto got = in.gcount();
         if (got <= 0) break;
-        indexer.Feed(block.data(), static_cast<std::size_t>(got));
+        indexer.Feed(block.get(), static_cast<std::size_t>(got));
     }
     if (in.bad()) throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file));
     return indexer.Finish();
