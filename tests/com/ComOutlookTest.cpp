@@ -199,6 +199,29 @@ TEST(ComOutlook, FailuresCarryTheServersOwnMessage) {
     ns->Logoff();
 }
 
+TEST(ComOutlook, TheRunningOutlookIsUsedBeforeANewOneIsStarted) {
+    CLSID clsid{};
+    std::wstring id(FakeClassId, FakeClassId + 38);
+    ASSERT_EQ(CLSIDFromString(id.c_str(), &clsid), S_OK);
+    IUnknown* running = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&running)),
+              S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(RegisterActiveObject(running, clsid, ACTIVEOBJECT_STRONG, &cookie), S_OK);
+    ClearServerLog();
+    {
+        auto app = com::ConnectOutlook(FakeClassId);
+        app->GetNamespace("MAPI");
+        app->Disconnect();
+    }
+    EXPECT_EQ(ServerLog(), "GetNamespace(MAPI)"); // no new instance was made
+    RevokeActiveObject(cookie, nullptr);
+    running->Release();
+    ClearServerLog();
+    { com::ConnectOutlook(FakeClassId)->Disconnect(); }
+    EXPECT_EQ(ServerLog(), "CreateInstance"); // with none running, a new one
+}
+
 TEST(ComOutlook, AClassThatIsNotThereSaysSo) {
     std::string message = ErrorOf([] { com::ConnectOutlook("{00000000-1111-2222-3333-444444444444}"); });
     EXPECT_NE(message, "(no error)");
