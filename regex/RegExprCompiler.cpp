@@ -47,6 +47,15 @@ int HexValue(char c) {
 void SetBit(std::uint8_t* set, unsigned char c) { set[c >> 3] |= std::uint8_t(1u << (c & 7)); }
 bool HasBit(const std::uint8_t* set, unsigned char c) { return (set[c >> 3] >> (c & 7)) & 1; }
 
+// Bit count without relying on a popcount instruction (which the default target lacks, making
+// std::popcount a library call on the compiler's hot path).
+int PopCount(std::uint64_t w) {
+    w = w - ((w >> 1) & 0x5555555555555555ull);
+    w = (w & 0x3333333333333333ull) + ((w >> 2) & 0x3333333333333333ull);
+    w = (w + (w >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((w * 0x0101010101010101ull) >> 56);
+}
+
 } // namespace
 
 // Sets or clears the modifier bits named by text ("i", "-m", "is-x", ...). False on any
@@ -183,13 +192,18 @@ private:
     }
 
     void EmitSet(const std::uint8_t* members, bool negate) {
+        // The set as four 64-bit words, without the zero byte (the end-of-input marker).
+        std::uint64_t words[4];
+        std::memcpy(words, members, sizeof words);
+        words[0] &= ~std::uint64_t(1);
         int count = 0;
-        for (int k = 0; k < 32; ++k) count += std::popcount(static_cast<unsigned>(k == 0 ? members[k] & 0xFE : members[k]));
+        for (std::uint64_t w : words) count += PopCount(w);
         unsigned char small[3] = {0, 0, 0};
         if (count <= 3) {
             int found = 0;
-            for (int c = 1; c < 256 && found < count; ++c)
-                if (HasBit(members, static_cast<unsigned char>(c))) small[found++] = static_cast<unsigned char>(c);
+            for (int k = 0; k < 4; ++k)
+                for (std::uint64_t w = words[k]; w != 0; w &= w - 1)
+                    small[found++] = static_cast<unsigned char>(k * 64 + std::countr_zero(w));
         }
         if (count <= 3) {
             EmitNode(negate ? OpSetSmallNot : OpSetSmall);
@@ -456,8 +470,15 @@ private:
         }
     }
 
+    // Bits from..to (never the zero byte), a byte at a time where whole bytes are covered.
     void AddRange(std::uint8_t* set, int from, int to) {
-        for (int c = from < 1 ? 1 : from; c <= to; ++c) SetBit(set, static_cast<unsigned char>(c));
+        int c = from < 1 ? 1 : from;
+        while (c <= to && (c & 7) != 0) SetBit(set, static_cast<unsigned char>(c++));
+        while (c + 7 <= to) {
+            set[c >> 3] = 0xFF;
+            c += 8;
+        }
+        while (c <= to) SetBit(set, static_cast<unsigned char>(c++));
     }
 
     // After "[" (consumed).
@@ -790,13 +811,14 @@ void TRegExpr::BuildProgram(const std::string& expression) {
             }
         }
         // A single byte that must begin every match is searched like the first byte.
+        std::uint64_t words[4];
+        std::memcpy(words, firstCharSet_, sizeof words);
         int members = 0;
-        for (int c = 0; c < 256 && members < 2; ++c)
-            if (HasBit(firstCharSet_, static_cast<unsigned char>(c))) {
-                ++members;
-                firstCharOnly_ = c;
-            }
-        if (members != 1 || firstCharOnly_ == 0) firstCharOnly_ = -1;
+        for (std::uint64_t w : words) members += PopCount(w);
+        firstCharOnly_ = -1;
+        if (members == 1 && !(words[0] & 1))
+            for (int k = 0; k < 4; ++k)
+                if (words[k] != 0) firstCharOnly_ = k * 64 + std::countr_zero(words[k]);
         groupCount_ = compiler.GroupCount();
         compiled_ = true;
     } catch (...) {
