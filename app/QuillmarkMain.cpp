@@ -266,6 +266,7 @@ void TF::BmailoutClick() {
             form.view_.SetBusyCursor(false);
         }
     };
+    std::exception_ptr failure;
     {
         RunGuard guard(*this);
         try {
@@ -274,16 +275,15 @@ void TF::BmailoutClick() {
             run_->ExportMails(in);
             view_.SetStopEnabled(false);
         } catch (...) {
-            // A failed run leaves Stop as it was; the close the user asked for during the
-            // run still follows once the error has been shown.
-            if (closeRequested_) {
-                auto error = std::current_exception();
-                Guarded([&] { std::rethrow_exception(error); });
-                view_.CloseWindow();
-                return;
-            }
-            throw;
+            // A failed run leaves Stop as it was.
+            failure = std::current_exception();
         }
+    }
+    if (failure) {
+        if (!closeRequested_) std::rethrow_exception(failure);
+        // The close the user asked for during the run still follows, once the error has
+        // been shown.
+        Guarded([&] { std::rethrow_exception(failure); });
     }
     if (closeRequested_) view_.CloseWindow();
 }

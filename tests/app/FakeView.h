@@ -59,7 +59,10 @@ public:
         Errors.push_back(message);
         ErrorSplashLines.push_back(SplashVisible ? SplashLines.back() : std::string());
     }
-    void CloseWindow() override { ++CloseRequests; }
+    void CloseWindow() override {
+        ++CloseRequests;
+        if (OnClose) OnClose();
+    }
 
     // Selects a node the way a click does: the view changes its selection, then TF hears.
     void Select(TF& form, const outlook::FolderNode* node) {
@@ -109,6 +112,7 @@ public:
     std::vector<std::string> Errors;
     std::vector<std::string> ErrorSplashLines; // last splash line when each error came up
     int CloseRequests = 0;
+    std::function<void()> OnClose; // the window's own close, which asks TF again
 };
 
 } // namespace quillmark::testing

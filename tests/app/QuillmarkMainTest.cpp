@@ -379,16 +379,35 @@ TEST_F(WindowTest, ClosingDuringARunWaitsForItsEndThenSavesTheSettings) {
             EXPECT_FALSE(form->FormCloseQuery());
         }
     };
+    bool closeAllowed = false;
+    view.OnClose = [&] { closeAllowed = form->FormCloseQuery(); };
     form->BmailoutClick();
     EXPECT_EQ(view.Status, "ok"); // the run went on to its last item
     EXPECT_EQ(view.CloseRequests, 1);
-    // The view closes again; now the close rules let it go.
-    EXPECT_TRUE(form->FormCloseQuery());
+    EXPECT_TRUE(closeAllowed); // the view closes again; now the close rules let it go
     form->Close();
     EXPECT_TRUE(app->Log->Has("Logoff"));
     EXPECT_TRUE(app->Disconnected);
     auto key = store.OpenKey(form->SettingsKeyPath(), false);
     EXPECT_EQ(key->ReadString("FromDateTime"), "2005-03-03 12:00:00");
+}
+
+TEST_F(WindowTest, ClosingDuringARunThatFailsClosesAfterTheError) {
+    Start();
+    view.Type(*form, TFField::Emaildir, MakeRoot());
+    SelectInbox();
+    inbox->FailOn("Items.Item(2)", "Cannot read item");
+    view.OnEvents = [&](int turn) {
+        if (turn == 1) {
+            EXPECT_FALSE(form->FormCloseQuery());
+        }
+    };
+    bool closeAllowed = false;
+    view.OnClose = [&] { closeAllowed = form->FormCloseQuery(); };
+    form->Guarded([&] { form->BmailoutClick(); });
+    EXPECT_EQ(view.Errors, std::vector<std::string>{"Cannot read item"});
+    EXPECT_EQ(view.CloseRequests, 1);
+    EXPECT_TRUE(closeAllowed);
 }
 
 TEST_F(WindowTest, AnErrorAtCloseEndsTheCloseSequenceThere) {
