@@ -45,11 +45,15 @@ void BuildByteSet(const std::string& chars, std::uint8_t* set) {
 } // namespace
 
 TRegExpr::TRegExpr()
-    : spaceChars_(DefaultSpaceCharacters), wordChars_(DefaultWordCharacters), lineSeparators_(DefaultLineSeparators) {
+    : spaceChars_(DefaultSpaceCharacters), lineSeparators_(DefaultLineSeparators) {
     modifiers_ = ModifierR | ModifierS | ModifierG;
     programModifiers_ = modifiers_;
     std::memcpy(swapTable_, DefaultSwapTable(), sizeof swapTable_);
-    BuildByteSet(wordChars_, wordSet_);
+    static const struct DefaultWordSet {
+        std::uint8_t bits[32];
+        DefaultWordSet() { BuildByteSet(DefaultWordCharacters, bits); }
+    } defaultWordSet;
+    std::memcpy(wordSet_, defaultWordSet.bits, sizeof wordSet_);
     RebuildLineSeparatorSet();
     ClearGroups();
     for (int k = RegLoopCounter; k < RegCount; ++k) regs_[k] = 0;
@@ -122,8 +126,14 @@ void TRegExpr::SetSpaceCharacters(const std::string& chars) {
 
 void TRegExpr::SetWordCharacters(const std::string& chars) {
     wordChars_ = chars;
+    customWordChars_ = true;
     BuildByteSet(wordChars_, wordSet_);
     DiscardProgram();
+}
+
+const std::string& TRegExpr::WordCharacters() const {
+    static const std::string defaultWordChars(DefaultWordCharacters);
+    return customWordChars_ ? wordChars_ : defaultWordChars;
 }
 
 void TRegExpr::SetLineSeparatorChars(const std::string& chars) {

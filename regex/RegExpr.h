@@ -68,7 +68,7 @@ public:
 
     const std::string& SpaceCharacters() const { return spaceChars_; }
     void SetSpaceCharacters(const std::string& chars);
-    const std::string& WordCharacters() const { return wordChars_; }
+    const std::string& WordCharacters() const;
     void SetWordCharacters(const std::string& chars);
     const std::string& LineSeparatorChars() const { return lineSeparators_; }
     void SetLineSeparatorChars(const std::string& chars);
@@ -159,7 +159,8 @@ private:
     std::int32_t parsePosition_ = 0; // reported with compile errors, 0 otherwise
 
     std::string spaceChars_;
-    std::string wordChars_;
+    std::string wordChars_; // used once set; until then the shared default (saves an allocation
+    bool customWordChars_ = false; // per engine, and MatchExpression makes one per call)
     std::string lineSeparators_;
     bool pairedSet_ = true;
     unsigned char pairedHead_ = '\r';

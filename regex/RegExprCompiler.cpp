@@ -573,7 +573,7 @@ private:
                 } else if (e == 's') {
                     SetOfChars(re_.spaceChars_, set);
                 } else if (e == 'w') {
-                    SetOfChars(re_.wordChars_, set);
+                    SetOfChars(re_.WordCharacters(), set);
                 } else {
                     member(TranslateEscape(e));
                     continue;
@@ -685,7 +685,7 @@ private:
                 break;
             case 's': case 'S': case 'w': case 'W': {
                 std::uint8_t set[32] = {};
-                SetOfChars(e == 's' || e == 'S' ? re_.spaceChars_ : re_.wordChars_, set);
+                SetOfChars(e == 's' || e == 'S' ? re_.spaceChars_ : re_.WordCharacters(), set);
                 ret = sizing_ ? SizingMarker : emit_;
                 EmitSet(set, e == 'S' || e == 'W');
                 flagp = HasWidth | SimpleNode;
