@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // SHA-256 of tests/data/template/default-template.htm, the file made from the table of the
-// 40 lines independently of the program's code.
+// 40 lines independently of the program's code. The build hashes the file as it is now.
 const char* const GoldenSha256 = "85e80a0d15cde3d2f1208c4bf949144dfe88639b4667cbe80d36b5580903ff08";
 
 std::string ReadBytes(const fs::path& path) {
@@ -36,38 +36,25 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(DefaultTemplate, GoldenFileIsTheOneOnRecord) {
+TEST_F(DefaultTemplate, WrittenFileEqualsTheGoldenFile) {
+    EXPECT_STREQ(GOLDEN_TEMPLATE_SHA256, GoldenSha256);
     std::string golden = ReadBytes(fs::path(QUILLMARK_TEST_DATA) / "template" / "default-template.htm");
     ASSERT_EQ(golden.size(), 1140u);
-    EXPECT_EQ(testing::Sha256Hex(golden), GoldenSha256);
-}
 
-TEST_F(DefaultTemplate, WrittenFileEqualsTheGoldenFile) {
     fs::path path = dir_ / "quillmark-template.htm";
     WriteDefaultTemplate(path.string());
-    std::string written = ReadBytes(path);
-    EXPECT_EQ(written.size(), 1140u);
-    EXPECT_EQ(testing::Sha256Hex(written), GoldenSha256);
-    EXPECT_EQ(written, ReadBytes(fs::path(QUILLMARK_TEST_DATA) / "template" / "default-template.htm"));
-    EXPECT_EQ(written, DefaultTemplateText());
+    EXPECT_EQ(ReadBytes(path), golden);
+    EXPECT_EQ(DefaultTemplateText(), golden);
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-}
 
-TEST_F(DefaultTemplate, LinesAreFortyWithCrLfAndOneLatin1Byte) {
+    // Forty lines, CR LF after each, and the one byte above 127 is the 0xE5 of line 23.
     std::vector<std::string> lines = DefaultTemplateLines();
     ASSERT_EQ(lines.size(), 40u);
-    std::string text = DefaultTemplateText();
-    std::size_t lineEnds = 0;
-    for (std::size_t i = text.find("\r\n"); i != std::string::npos; i = text.find("\r\n", i + 2)) ++lineEnds;
-    EXPECT_EQ(lineEnds, 40u);
-    EXPECT_EQ(text.substr(text.size() - 9), "</HTML>\r\n");
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        bool hasHigh = false;
-        for (char c : lines[i]) hasHigh |= static_cast<unsigned char>(c) >= 128;
-        EXPECT_EQ(hasHigh, i == 22) << "line " << i + 1;
-    }
     EXPECT_EQ(lines[22], "<TR valign=top><TH>Fr\xE5n:<TD><#SenderName>");
+    std::size_t high = 0;
+    for (char c : golden) high += static_cast<unsigned char>(c) >= 128;
+    EXPECT_EQ(high, 1u);
 }
 
 TEST_F(DefaultTemplate, ReplacesAnExistingFileWhenCalled) {
