@@ -3,6 +3,7 @@
 #include "outlook/pst/PstValues.h"
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -21,5 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StripSubjectPrefix(Utf16FromLittleEndian(bytes));
     ParseEntryID(DecodeCodePage(bytes, 1252));
     IsMailMessageClass(Utf16FromLittleEndian(bytes));
+    // The name-to-id map's three streams, cut from the input at two points it chooses.
+    if (size >= 2) {
+        std::size_t a = std::min<std::size_t>(data[0] * 8u, size - 2);
+        std::size_t b = std::min<std::size_t>(a + data[1] * 8u, size - 2);
+        std::string_view rest = bytes.substr(2);
+        if (auto map = ParseNameToIdMap(rest.substr(0, a), rest.substr(a, b - a), rest.substr(b)))
+            map->Named(GuidBytes{}, u"Keywords");
+    }
     return 0;
 }

@@ -41,22 +41,6 @@ std::string PffError::Reason() const {
 
 namespace {
 
-class RecordSet {
-public:
-    RecordSet() = default;
-    RecordSet(const RecordSet&) = delete;
-    RecordSet& operator=(const RecordSet&) = delete;
-    ~RecordSet() {
-        if (set_)
-            libpff_record_set_free(&set_, nullptr);
-    }
-    libpff_record_set_t** Out() { return &set_; }
-    libpff_record_set_t* Get() const { return set_; }
-
-private:
-    libpff_record_set_t* set_ = nullptr;
-};
-
 class RecordEntry {
 public:
     RecordEntry() = default;
@@ -216,9 +200,54 @@ void PstFile::Warn(const std::string& message) const {
         warnings_->Warn(message);
 }
 
+const NamedPropertyMap* PstFile::NamedProperties() {
+    if (namedState_ == MapState::Unread) {
+        namedState_ = MapState::Unreadable;
+        libpff_item_t* item = nullptr;
+        PffError error;
+        if (libpff_file_get_name_to_id_map(file_, &item, error.Out()) == 1 && item) {
+            ItemHandle map(shared_from_this(), item);
+            try {
+                // PidTagNameidStreamGuid, PidTagNameidStreamEntry, PidTagNameidStreamString
+                auto guids = map.Find(0x0002);
+                auto entries = map.Find(0x0003);
+                auto strings = map.Find(0x0004);
+                if (entries) {
+                    if (auto parsed = ParseNameToIdMap(guids ? guids->data : std::string(), entries->data,
+                                                       strings ? strings->data : std::string())) {
+                        named_ = std::move(*parsed);
+                        namedState_ = MapState::Ready;
+                    }
+                }
+            } catch (const EStoreError&) {
+                // A damaged map: named properties are looked up message by message instead.
+            }
+        }
+    }
+    return namedState_ == MapState::Ready ? &named_ : nullptr;
+}
+
 ItemHandle::~ItemHandle() {
+    if (properties_)
+        libpff_record_set_free(&properties_, nullptr);
     if (item_)
         libpff_item_free(&item_, nullptr);
+}
+
+libpff_record_set_t* ItemHandle::Properties() const {
+    if (!propertiesOpened_) {
+        PffError error;
+        int count = 0;
+        if (libpff_item_get_number_of_record_sets(item_, &count, error.Out()) != 1)
+            throw EStoreError("Cannot read the properties of an item in \"" + file_->Path() + "\": " + error.Reason());
+        if (count >= 1 && libpff_item_get_record_set_by_index(item_, 0, &properties_, error.Out()) != 1) {
+            properties_ = nullptr;
+            throw EStoreError("Cannot read the properties of an item in \"" + file_->Path() + "\": " + error.Reason());
+        }
+        // Only a successful open is remembered, so a failing item fails on every read alike.
+        propertiesOpened_ = true;
+    }
+    return properties_;
 }
 
 std::uint32_t ItemHandle::Identifier() const {
@@ -255,29 +284,16 @@ RawProperty ReadEntry(libpff_record_entry_t* entry, const std::string& path, std
     return raw;
 }
 
-// Opens record set 0 of an item; false when the item has no properties at all.
-bool OpenRecordSet(libpff_item_t* item, RecordSet& set, const std::string& path) {
-    PffError error;
-    int count = 0;
-    if (libpff_item_get_number_of_record_sets(item, &count, error.Out()) != 1)
-        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
-    if (count < 1)
-        return false;
-    if (libpff_item_get_record_set_by_index(item, 0, set.Out(), error.Out()) != 1)
-        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
-    return true;
-}
-
 } // namespace
 
 std::optional<RawProperty> ItemHandle::Find(std::uint32_t propertyId) const {
-    RecordSet set;
-    if (!OpenRecordSet(item_, set, file_->Path()))
+    libpff_record_set_t* set = Properties();
+    if (!set)
         return std::nullopt;
     RecordEntry entry;
     PffError error;
     int found = libpff_record_set_get_entry_by_type(
-        set.Get(), propertyId, 0, entry.Out(),
+        set, propertyId, 0, entry.Out(),
         LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE | LIBPFF_ENTRY_VALUE_FLAG_IGNORE_NAME_TO_ID_MAP, error.Out());
     if (found == 0)
         return std::nullopt;
@@ -289,18 +305,17 @@ std::optional<RawProperty> ItemHandle::Find(std::uint32_t propertyId) const {
 namespace {
 
 template <typename Match>
-std::optional<RawProperty> FindNamedEntry(libpff_item_t* item, const std::string& path, Match&& match) {
-    RecordSet set;
-    if (!OpenRecordSet(item, set, path))
+std::optional<RawProperty> FindNamedEntry(libpff_record_set_t* set, const std::string& path, Match&& match) {
+    if (!set)
         return std::nullopt;
     int count = 0;
     PffError error;
-    if (libpff_record_set_get_number_of_entries(set.Get(), &count, error.Out()) != 1)
+    if (libpff_record_set_get_number_of_entries(set, &count, error.Out()) != 1)
         throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
     for (int i = 0; i < count; ++i) {
         RecordEntry entry;
         PffError entryError;
-        if (libpff_record_set_get_entry_by_index(set.Get(), i, entry.Out(), entryError.Out()) != 1)
+        if (libpff_record_set_get_entry_by_index(set, i, entry.Out(), entryError.Out()) != 1)
             continue; // one broken entry must not hide the others
         std::uint32_t tag = 0;
         if (libpff_record_entry_get_entry_type(entry.Get(), &tag, entryError.Out()) != 1 || tag < 0x8000)
@@ -322,7 +337,11 @@ std::optional<RawProperty> FindNamedEntry(libpff_item_t* item, const std::string
 } // namespace
 
 std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, std::uint32_t longId) const {
-    return FindNamedEntry(item_, file_->Path(),
+    if (const NamedPropertyMap* map = file_->NamedProperties()) {
+        auto tag = map->Numeric(set, longId);
+        return tag ? Find(*tag) : std::nullopt;
+    }
+    return FindNamedEntry(Properties(), file_->Path(),
                           [&](libpff_name_to_id_map_entry_t* name, const PropertySetGuid& guid, std::uint8_t kind) {
                               if (kind != LIBPFF_NAME_TO_ID_MAP_ENTRY_TYPE_NUMERIC || guid != set)
                                   return false;
@@ -334,7 +353,11 @@ std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, std
 }
 
 std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, const std::string& wanted) const {
-    return FindNamedEntry(item_, file_->Path(),
+    if (const NamedPropertyMap* map = file_->NamedProperties()) {
+        auto tag = map->Named(set, std::u16string(wanted.begin(), wanted.end()));
+        return tag ? Find(*tag) : std::nullopt;
+    }
+    return FindNamedEntry(Properties(), file_->Path(),
                           [&](libpff_name_to_id_map_entry_t* name, const PropertySetGuid& guid, std::uint8_t kind) {
                               if (kind != LIBPFF_NAME_TO_ID_MAP_ENTRY_TYPE_STRING || guid != set)
                                   return false;
@@ -355,6 +378,17 @@ std::optional<RawProperty> ItemHandle::FindNamed(const PropertySetGuid& set, con
                                                            std::tolower(static_cast<unsigned char>(b));
                                                 });
                           });
+}
+
+std::shared_ptr<ItemHandle> GetItemById(const std::shared_ptr<PstFile>& file, std::uint32_t id, std::string& reason) {
+    libpff_item_t* item = nullptr;
+    PffError error;
+    int found = libpff_file_get_item_by_identifier(file->Handle(), id, &item, error.Out());
+    if (found != 1 || !item) {
+        reason = found == 0 ? "there is no such item" : error.Reason();
+        return nullptr;
+    }
+    return std::make_shared<ItemHandle>(file, item);
 }
 
 std::optional<WideString> TextOfRaw(const RawProperty& raw, std::uint32_t codePage, std::u16string_view separator) {

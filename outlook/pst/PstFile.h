@@ -35,7 +35,7 @@ private:
     libpff_error_t* error_ = nullptr;
 };
 
-class PstFile {
+class PstFile : public std::enable_shared_from_this<PstFile> {
 public:
     // Opens the file at path (8-bit ANSI). Throws EStoreError naming the file.
     static std::shared_ptr<PstFile> Open(const std::string& path, std::shared_ptr<WarningSink> warnings);
@@ -50,6 +50,10 @@ public:
     const std::string& Path() const { return path_; }
     void Warn(const std::string& message) const;
 
+    // The file's name-to-id map, read on first use; null when the file has none or it
+    // cannot be read (named properties are then found by looking at each message's own).
+    const NamedPropertyMap* NamedProperties();
+
 private:
     PstFile() = default;
     void OpenCommon(const std::string& name);
@@ -59,6 +63,8 @@ private:
     std::string memory_;
     std::string path_;
     std::shared_ptr<WarningSink> warnings_;
+    enum class MapState { Unread, Ready, Unreadable } namedState_ = MapState::Unread;
+    NamedPropertyMap named_;
 };
 
 // A property's raw value: its MAPI type and bytes.
@@ -99,11 +105,20 @@ public:
     std::optional<std::int64_t> FindInteger(std::uint32_t propertyId) const;
 
 private:
-    // The owner comes first so that it is destroyed last: the item is freed in the
-    // destructor's body, while the file is still open.
+    // The item's property set, opened on first use and kept: opening it is most of the
+    // cost of a property read. Null when the item has no properties.
+    libpff_record_set_t* Properties() const;
+
+    // The owner comes first so that it is destroyed last: the record set and the item are
+    // freed in the destructor's body, while the file is still open.
     std::shared_ptr<PstFile> file_;
     libpff_item_t* item_;
+    mutable libpff_record_set_t* properties_ = nullptr;
+    mutable bool propertiesOpened_ = false;
 };
+
+// The item with this node id; null with the reason when the file has none or cannot read it.
+std::shared_ptr<ItemHandle> GetItemById(const std::shared_ptr<PstFile>& file, std::uint32_t id, std::string& reason);
 
 // Text of a raw value: strings decoded, multi-valued strings joined by separator, numbers
 // in decimal; nullopt for types that have no text.

@@ -32,17 +32,6 @@ std::uint8_t ItemType(const ItemHandle& item) {
     return type;
 }
 
-std::shared_ptr<ItemHandle> ItemById(const std::shared_ptr<PstFile>& file, std::uint32_t id, std::string& reason) {
-    libpff_item_t* item = nullptr;
-    PffError error;
-    int found = libpff_file_get_item_by_identifier(file->Handle(), id, &item, error.Out());
-    if (found != 1 || !item) {
-        reason = found == 0 ? "there is no such item" : error.Reason();
-        return nullptr;
-    }
-    return std::make_shared<ItemHandle>(file, item);
-}
-
 class PstFolder;
 
 class PstFolderCollection : public FolderCollection {
@@ -179,7 +168,7 @@ public:
         if (!parsed || parsed->recordKey != store_->recordKey)
             throw EStoreError("The folder " + Ansi(entryId) + " is not in \"" + store_->file->Path() + "\".");
         std::string reason;
-        auto item = ItemById(store_->file, parsed->nodeId, reason);
+        auto item = GetItemById(store_->file, parsed->nodeId, reason);
         if (!item)
             throw EStoreError("Cannot open folder " + Ansi(entryId) + " in \"" + store_->file->Path() + "\": " + reason);
         if (ItemType(*item) != LIBPFF_ITEM_TYPE_FOLDER)
@@ -210,7 +199,7 @@ std::shared_ptr<ItemHandle> FindIpmSubtree(StoreContext& store, std::uint32_t na
     for (std::uint32_t id : {namedId, UsualIpmSubtreeId}) {
         if (id == 0)
             continue;
-        if (auto item = ItemById(file, id, reason); item && ItemType(*item) == LIBPFF_ITEM_TYPE_FOLDER)
+        if (auto item = GetItemById(file, id, reason); item && ItemType(*item) == LIBPFF_ITEM_TYPE_FOLDER)
             return item;
     }
     libpff_item_t* root = nullptr;

@@ -601,7 +601,8 @@ WideString TextFromRtf(std::string_view rtf) {
             ++i;
             continue;
         }
-        if (c == '\r' || c == '\n') {
+        // Line ends are no text in RTF; NULs pad decompressed bodies and are no text either.
+        if (c == '\r' || c == '\n' || c == '\0') {
             ++i;
             continue;
         }
@@ -764,6 +765,85 @@ std::optional<ParsedEntryID> ParseEntryID(const WideString& entryId) {
     parsed.nodeId = static_cast<std::uint32_t>(bytes[20]) | (static_cast<std::uint32_t>(bytes[21]) << 8) |
                     (static_cast<std::uint32_t>(bytes[22]) << 16) | (static_cast<std::uint32_t>(bytes[23]) << 24);
     return parsed;
+}
+
+namespace {
+
+constexpr GuidBytes PsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                              0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr GuidBytes PsPublicStringsGuid = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                           0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+std::u16string LowerAsciiText(std::u16string_view s) {
+    std::u16string r(s);
+    for (auto& c : r)
+        c = LowerAscii(c);
+    return r;
+}
+
+} // namespace
+
+void NamedPropertyMap::AddNumeric(const GuidBytes& set, std::uint32_t longId, std::uint32_t tag) {
+    if (!Numeric(set, longId))
+        numeric_.push_back({set, longId, tag});
+}
+
+void NamedPropertyMap::AddNamed(const GuidBytes& set, std::u16string_view name, std::uint32_t tag) {
+    if (!Named(set, name))
+        named_.push_back({set, LowerAsciiText(name), tag});
+}
+
+std::optional<std::uint32_t> NamedPropertyMap::Numeric(const GuidBytes& set, std::uint32_t longId) const {
+    for (const auto& e : numeric_)
+        if (e.longId == longId && e.set == set)
+            return e.tag;
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> NamedPropertyMap::Named(const GuidBytes& set, std::u16string_view name) const {
+    std::u16string lower = LowerAsciiText(name);
+    for (const auto& e : named_)
+        if (e.name == lower && e.set == set)
+            return e.tag;
+    return std::nullopt;
+}
+
+std::optional<NamedPropertyMap> ParseNameToIdMap(std::string_view guids, std::string_view entries,
+                                                 std::string_view strings) {
+    if (entries.size() % 8 != 0)
+        return std::nullopt;
+    NamedPropertyMap map;
+    for (std::size_t pos = 0; pos < entries.size(); pos += 8) {
+        std::uint32_t id = *ReadUInt32(entries.substr(pos));
+        unsigned guidField = static_cast<unsigned char>(entries[pos + 4]) |
+                             (static_cast<unsigned char>(entries[pos + 5]) << 8);
+        unsigned index = static_cast<unsigned char>(entries[pos + 6]) |
+                         (static_cast<unsigned char>(entries[pos + 7]) << 8);
+        const bool isString = (guidField & 1) != 0;
+        const unsigned guidIndex = guidField >> 1;
+        const std::uint32_t tag = 0x8000 + index;
+        if (tag > 0xFFFE)
+            continue;
+        GuidBytes set{};
+        if (guidIndex == 1) {
+            set = PsMapi;
+        } else if (guidIndex == 2) {
+            set = PsPublicStringsGuid;
+        } else if (guidIndex >= 3 && (guidIndex - 3) * std::size_t{16} + 16 <= guids.size()) {
+            std::memcpy(set.data(), guids.data() + (guidIndex - 3) * std::size_t{16}, 16);
+        } else {
+            continue; // no property set, or one the GUID stream does not hold
+        }
+        if (!isString) {
+            map.AddNumeric(set, id, tag);
+            continue;
+        }
+        auto length = ReadUInt32(id < strings.size() ? strings.substr(id) : std::string_view());
+        if (!length || *length > strings.size() - id - 4)
+            continue;
+        map.AddNamed(set, Utf16FromLittleEndian(strings.substr(id + 4, *length)), tag);
+    }
+    return map;
 }
 
 bool IsMailMessageClass(std::u16string_view messageClass) {

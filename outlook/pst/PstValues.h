@@ -87,6 +87,43 @@ std::optional<ParsedEntryID> ParseEntryID(const WideString& entryId);
 // without regard to ASCII case, as MAPI compares them.
 bool IsMailMessageClass(std::u16string_view messageClass);
 
+// The file's name-to-id map: which property tag (0x8000 and up) stands for which named
+// property. One map for the whole file, so a named property costs one look-up instead of
+// a walk over every property of the message.
+using GuidBytes = std::array<std::uint8_t, 16>; // a GUID as stored (little-endian fields)
+class NamedPropertyMap {
+public:
+    std::optional<std::uint32_t> Numeric(const GuidBytes& set, std::uint32_t longId) const;
+    // Names compare without regard to ASCII case.
+    std::optional<std::uint32_t> Named(const GuidBytes& set, std::u16string_view name) const;
+    std::size_t Size() const { return numeric_.size() + named_.size(); }
+
+    void AddNumeric(const GuidBytes& set, std::uint32_t longId, std::uint32_t tag);
+    void AddNamed(const GuidBytes& set, std::u16string_view name, std::uint32_t tag);
+
+private:
+    struct NumericEntry {
+        GuidBytes set;
+        std::uint32_t longId;
+        std::uint32_t tag;
+    };
+    struct NamedEntry {
+        GuidBytes set;
+        std::u16string name; // lower-case
+        std::uint32_t tag;
+    };
+    std::vector<NumericEntry> numeric_;
+    std::vector<NamedEntry> named_;
+};
+
+// Builds the map from the three streams of the file's name-to-id map: the GUID stream
+// (16 bytes per GUID), the entry stream (8-byte records: id or string offset; GUID index
+// with the string flag in bit 0; property index) and the string stream (32-bit byte length,
+// then UTF-16LE). Entries that point outside their streams are left out; nullopt when the
+// entry stream itself is malformed.
+std::optional<NamedPropertyMap> ParseNameToIdMap(std::string_view guids, std::string_view entries,
+                                                 std::string_view strings);
+
 // Little-endian readers for property bytes; nullopt when the data is too short.
 std::optional<std::uint32_t> ReadUInt32(std::string_view data);
 std::optional<std::uint64_t> ReadUInt64(std::string_view data);

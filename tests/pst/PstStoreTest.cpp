@@ -2,6 +2,8 @@
 // contents). Skips when the fixtures are not there.
 #include "outlook/pst/PstStore.h"
 
+#include "outlook/pst/PstFile.h"
+
 #include "SrcLib/DateTime.h"
 #include "TempDir.h"
 #include "platform/CodePage.h"
@@ -437,4 +439,49 @@ TEST(PstStore, MemoryCopyReadsLikeTheFile) {
         pst::OpenPstStoreFromMemory(ReadFile(FixtureDir() + AnsiFile), "copy.pst", std::make_shared<WarningSink>());
     EXPECT_EQ(Shape(*fromMemory->TopFolder()), Shape(*fromFile->TopFolder()));
     EXPECT_EQ(fromMemory->StoreID(), u"copy.pst");
+}
+
+// The RTF bodies of the sample files, decoded and compared with the plain bodies stored
+// beside them: LZFu-compressed (the appointment of dist-list.pst, Word-made RTF) and
+// stored uncompressed as "MELA" (the Aspose messages, which libpff itself cannot read).
+TEST(PstStore, RealRtfBodiesGiveTheirPlainText) {
+    REQUIRE_PST_FIXTURES();
+    struct Case {
+        const char* file;
+        std::uint32_t id;
+        const char* type;
+        std::u16string text;
+    } cases[] = {
+        {DistListFile, 2097348, "LZFu", u"This is a complete test"},
+        {UnicodeFile, 2097188, "MELA", u"Body"},
+        {UnicodeFile, 2097764, "MELA", u"This message is created by Aspose.Email"},
+    };
+    for (const auto& c : cases) {
+        auto file = pst::PstFile::Open(FixtureDir() + c.file, nullptr);
+        std::string reason;
+        auto item = pst::GetItemById(file, c.id, reason);
+        ASSERT_TRUE(item) << reason;
+        auto raw = item->Find(0x1009); // PR_RTF_COMPRESSED
+        ASSERT_TRUE(raw);
+        EXPECT_EQ(raw->data.substr(8, 4), c.type);
+        auto rtf = pst::DecompressRtf(raw->data);
+        ASSERT_TRUE(rtf) << c.file << " " << c.id;
+        EXPECT_EQ(rtf->substr(0, 6), "{\\rtf1");
+        EXPECT_EQ(pst::TextFromRtf(*rtf), c.text) << c.file << " " << c.id;
+    }
+}
+
+// The file's name-to-id map gives the tags libpff reports for the ANSI sample's message.
+TEST(PstStore, NameToIdMapOfTheFile) {
+    REQUIRE_PST_FIXTURES();
+    auto file = pst::PstFile::Open(FixtureDir() + AnsiFile, nullptr);
+    const pst::NamedPropertyMap* map = file->NamedProperties();
+    ASSERT_TRUE(map);
+    const pst::GuidBytes internetHeaders = {0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    EXPECT_EQ(map->Numeric(pst::PsetidCommon, 0x8554), 0x8054u);
+    EXPECT_EQ(map->Numeric(pst::PsetidCommon, 0x8552), 0x801Fu);
+    EXPECT_EQ(map->Numeric(pst::PsetidCommon, 0x850E), 0x8022u);
+    EXPECT_EQ(map->Named(pst::PsPublicStrings, u"Keywords"), 0x8012u);
+    EXPECT_EQ(map->Named(internetHeaders, u"acceptlanguage"), 0x8027u);
 }

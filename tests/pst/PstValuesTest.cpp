@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+
+using namespace std::string_literals;
 
 using namespace quillmark;
 using namespace quillmark::outlook;
@@ -157,6 +160,7 @@ TEST(PstRtfText, PlainRtfGivesItsText) {
         {"{\\rtf1{\\*\\generator Riched20;}{\\info{\\author X}}Body\\par\\par}", u"Body"},
         {"{\\rtf1 a\\tab b\\line c \\{x\\}}", u"a\tb\r\nc {x}"},
         {"{\\rtf1 {\\pict\\bin4 }}}}}x}", u"x"},
+        {std::string("{\\rtf1 padded\\par }\0\0", 21), u"padded"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TextFromRtf(c.rtf), c.text) << c.rtf;
@@ -237,4 +241,48 @@ TEST(PstMessageClass, OnlyNotesAndTheirReportsAreMail) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsMailMessageClass(c.cls), c.mail) << std::string(c.cls.begin(), c.cls.end());
+}
+
+namespace {
+
+// One NAMEID record: id (or string offset), GUID index with the string flag, property index.
+std::string NameIdRecord(std::uint32_t id, unsigned guidIndex, bool isString, unsigned propertyIndex) {
+    unsigned guidField = (guidIndex << 1) | (isString ? 1u : 0u);
+    return Le32(id) + Bytes({static_cast<int>(guidField & 0xFF), static_cast<int>(guidField >> 8),
+                             static_cast<int>(propertyIndex & 0xFF), static_cast<int>(propertyIndex >> 8)});
+}
+
+const GuidBytes Common = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const GuidBytes PublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+} // namespace
+
+TEST(PstNameToIdMap, NumericAndStringNamesMapToTags) {
+    const std::string guids(reinterpret_cast<const char*>(Common.data()), 16);
+    std::string strings = Le32(16) + "K\0e\0y\0w\0o\0r\0d\0s\0"s;
+    std::string entries = NameIdRecord(0x8554, 3, false, 0x54) + // OutlookVersion, PSETID_Common
+                          NameIdRecord(0, 2, true, 0x12) +       // "Keywords", PS_PUBLIC_STRINGS
+                          NameIdRecord(0x8503, 3, false, 0x16);
+    auto map = ParseNameToIdMap(guids, entries, strings);
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->Numeric(Common, 0x8554), 0x8054u);
+    EXPECT_EQ(map->Numeric(Common, 0x8503), 0x8016u);
+    EXPECT_EQ(map->Named(PublicStrings, u"keywords"), 0x8012u); // names ignore case
+    EXPECT_FALSE(map->Numeric(PublicStrings, 0x8554));         // the set must match too
+    EXPECT_FALSE(map->Numeric(Common, 0x8535));
+}
+
+TEST(PstNameToIdMap, DamagedRecordsAreLeftOut) {
+    std::string strings = Le32(1000) + "ab"; // a length past the stream
+    std::string entries = NameIdRecord(1, 7, false, 1) + // GUID index beyond an empty GUID stream
+                          NameIdRecord(0, 2, true, 2) +  // string too long
+                          NameIdRecord(99, 2, true, 3) + // offset past the string stream
+                          NameIdRecord(5, 0, false, 4) + // no property set
+                          NameIdRecord(0x8501, 1, false, 5);
+    auto map = ParseNameToIdMap("", entries, strings);
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->Size(), 1u); // only the PS_MAPI entry
+    EXPECT_FALSE(ParseNameToIdMap("", "1234567", "")); // not whole records
 }
