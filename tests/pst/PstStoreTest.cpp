@@ -485,3 +485,20 @@ TEST(PstStore, NameToIdMapOfTheFile) {
     EXPECT_EQ(map->Named(pst::PsPublicStrings, u"Keywords"), 0x8012u);
     EXPECT_EQ(map->Named(internetHeaders, u"acceptlanguage"), 0x8027u);
 }
+
+// libpff reports reading a zero-length value as an error; an empty CC is no damage.
+TEST(PstStore, ZeroLengthStringsAreEmptyNotErrors) {
+    REQUIRE_PST_FIXTURES();
+    auto warnings = std::make_shared<WarningSink>();
+    auto deleted = Sub(*Open(UnicodeFile, warnings)->TopFolder(), u"Deleted Items");
+    int checked = 0;
+    for (auto& m : Mails(*deleted)) {
+        if (m->GetText(dispid::Subject) != u"Subject")
+            continue;
+        EXPECT_EQ(m->GetText(dispid::CC), u"");  // stored with length 0
+        EXPECT_EQ(m->GetText(dispid::BCC), u""); // stored with length 0
+        ++checked;
+    }
+    EXPECT_EQ(checked, 3);
+    EXPECT_TRUE(warnings->Pending().empty()) << warnings->Pending().front();
+}
