@@ -10,8 +10,6 @@
 
 namespace quillmark {
 
-bool ParseModifierText(const std::string& text, std::uint32_t& modifiers); // RegExprCompiler.cpp
-
 namespace {
 
 const char* const DefaultSpaceCharacters = " \t\n\r\f";
@@ -72,6 +70,8 @@ void TRegExpr::DiscardProgram() {
     anchored_ = false;
     requiredText_ = 0;
     requiredLength_ = 0;
+    requiredFoldText_ = 0;
+    requiredFoldLength_ = 0;
     std::memset(firstCharSet_, 0, sizeof firstCharSet_);
     firstCharOnly_ = -1;
     groupCount_ = 0;

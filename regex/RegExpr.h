@@ -145,6 +145,10 @@ private:
     bool anchored_ = false;
     std::int32_t requiredText_ = 0; // program offset of the literal's text, 0 = none
     std::int32_t requiredLength_ = 0;
+    // Without a case-sensitive required literal, the longest case-insensitive one (0 = none),
+    // looked for with SwapCase as the alternative for each byte.
+    std::int32_t requiredFoldText_ = 0;
+    std::int32_t requiredFoldLength_ = 0;
     std::uint8_t firstCharSet_[32] = {};
     int firstCharOnly_ = -1; // the one member of FirstCharSet, -1 when it has more (or none)
     int groupCount_ = 0;     // groups 1..groupCount_ occur in the program

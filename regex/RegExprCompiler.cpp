@@ -58,8 +58,7 @@ int PopCount(std::uint64_t w) {
 
 } // namespace
 
-// Sets or clears the modifier bits named by text ("i", "-m", "is-x", ...). False on any
-// other character; the modifiers are then left as they were.
+// The modifiers are left as they were when the text holds a character that is not a switch.
 bool ParseModifierText(const std::string& text, std::uint32_t& modifiers) {
     std::uint32_t result = modifiers;
     bool on = true;
@@ -796,18 +795,25 @@ void TRegExpr::BuildProgram(const std::string& expression) {
             // scan, so it is taken whenever the search is not anchored (and, as before, for
             // a sequence beginning with a star).
             if ((flags & StartsWithStar) || !anchored_) {
-                std::int32_t longest = 0;
-                std::size_t length = 0;
+                std::int32_t longest = 0, longestFold = 0;
+                std::size_t length = 0, lengthFold = 0;
                 for (; scan != 0 && prog[scan] != OpBack; scan = next(scan)) {
-                    if (prog[scan] != OpLiteral) continue;
+                    if (prog[scan] != OpLiteral && prog[scan] != OpLiteralFold) continue;
                     std::size_t n = std::strlen(reinterpret_cast<const char*>(prog + scan + NodeHeaderSize));
-                    if (n >= length) {
+                    if (prog[scan] == OpLiteral && n >= length) {
                         longest = scan + NodeHeaderSize;
                         length = n;
+                    } else if (prog[scan] == OpLiteralFold && n >= lengthFold) {
+                        longestFold = scan + NodeHeaderSize;
+                        lengthFold = n;
                     }
                 }
                 requiredText_ = longest;
                 requiredLength_ = static_cast<std::int32_t>(length);
+                if (longest == 0 && !anchored_) {
+                    requiredFoldText_ = longestFold;
+                    requiredFoldLength_ = static_cast<std::int32_t>(lengthFold);
+                }
             }
         }
         // A single byte that must begin every match is searched like the first byte.

@@ -55,6 +55,18 @@ bool TRegExpr::ExecFrom(std::ptrdiff_t offset) {
         std::string_view required(reinterpret_cast<const char*>(program_.data() + requiredText_),
                                   static_cast<std::size_t>(requiredLength_));
         if (rest.find(required) == std::string_view::npos) return false;
+    } else if (requiredFoldText_ != 0) {
+        const std::uint8_t* required = program_.data() + requiredFoldText_;
+        const std::ptrdiff_t n = requiredFoldLength_;
+        const unsigned char head = required[0], headOther = swapTable_[head];
+        bool found = false;
+        for (std::ptrdiff_t at = start; at + n <= inputLength_ && !found; ++at) {
+            if (in[at] != head && in[at] != headOther) continue;
+            std::ptrdiff_t k = 1;
+            while (k < n && (in[at + k] == required[k] || in[at + k] == swapTable_[required[k]])) ++k;
+            found = k == n;
+        }
+        if (!found) return false;
     }
     backtrackSteps_ = 0;
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace quillmark::regexprogram {
 
@@ -61,3 +62,9 @@ inline bool IsGroupOpen(std::uint8_t kind) { return kind > OpGroupOpenBase && ki
 inline bool IsGroupClose(std::uint8_t kind) { return kind > OpGroupCloseBase && kind <= OpGroupCloseBase + 14; }
 
 } // namespace quillmark::regexprogram
+
+namespace quillmark {
+// Sets or clears the modifier bits named by text ("i", "-m", "is-x", ...): the switch syntax,
+// shared by the compiler and the engine's ModifierStr setter. False on any other character.
+bool ParseModifierText(const std::string& text, std::uint32_t& modifiers);
+} // namespace quillmark

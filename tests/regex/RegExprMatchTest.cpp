@@ -72,7 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"(x{0,3})*y", "xxxxy", {1, 5}}, FindCase{"(x{0,3})*", "", {1, 0}},
         FindCase{"(x{0,3}){2,5}y", "y", {1, 1}}, FindCase{"(x{0,3})+y", "zy", {2, 1}},
         FindCase{"(x{0,3})*?y", "xxy", {1, 3}}, FindCase{"(a|b)*c", "abbac", {1, 5}},
-        FindCase{"((a)|b)+c", "babc", {1, 4}}, FindCase{"(?i)REPORT", "monthly report", {9, 6}}));
+        FindCase{"((a)|b)+c", "babc", {1, 4}}, FindCase{"(x{0,3}){3}y", "y", {1, 1}},
+        FindCase{"(x{0,3}){0,99999999}y", "xxxxy", {1, 5}}, FindCase{".*b", "aab", {1, 3}},
+        FindCase{".*?b", "aab", {1, 3}}, FindCase{"(?-s).*b", "a\nab", {3, 2}}, FindCase{"(?i)^A", "ab", {1, 1}},
+        FindCase{"(?i)\\bteam\\s+(lunch|meeting)\\b", "a TEAM  Meeting!", {3, 13}},
+        FindCase{"(?i)x(?-i)Ab", "xab XAb", {5, 3}}, FindCase{"(?i)REPORT", "monthly report", {9, 6}}));
 
 TEST(Finds, ExecFromOffsets) {
     TRegExpr re;
@@ -90,6 +94,12 @@ TEST(Finds, ExecFromOffsets) {
     re.SetExpression("^a");
     ASSERT_TRUE(re.Exec("aa"));
     EXPECT_FALSE(re.ExecFrom(2)); // "^" is the input start, not the offset
+    re.SetExpression(".*b");      // tried from the offset only, which covers every later start
+    ASSERT_TRUE(re.Exec("abab"));
+    EXPECT_EQ(re.MatchLen(0), 4);
+    ASSERT_TRUE(re.ExecFrom(3));
+    EXPECT_EQ(re.MatchPos(0), 3);
+    EXPECT_EQ(re.MatchLen(0), 2);
 }
 
 TEST(Finds, InputEndsAtZeroByte) {
