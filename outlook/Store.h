@@ -11,7 +11,7 @@
 
 namespace quillmark::outlook {
 
-// Collects a store's warnings. Stores are opened before the front end has set its handler,
+// Collects a store's warnings (ANSI text, like every message the front ends show). Stores are opened before the front end has set its handler,
 // so warnings are kept until one is set and then handed over in order.
 class WarningSink {
 public:

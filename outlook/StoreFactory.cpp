@@ -14,6 +14,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace quillmark::outlook {

@@ -255,8 +255,9 @@ public:
     virtual Loaded Load(int index) = 0; // 0-based
 };
 
+// Warnings are ANSI text like every other message the front ends show; folder names are UTF-8.
 std::string Where(const std::string& folderName, int index) {
-    return folderName + ", mail " + std::to_string(index + 1);
+    return platform::AnsiFromUtf8(folderName) + ", mail " + std::to_string(index + 1);
 }
 
 std::string ReadFileBytes(const fs::path& p) {
@@ -281,9 +282,9 @@ public:
         entries_ = IndexMboxFile(file_);
         fileTime_ = FileTimeUtc(file_);
         if (entries_.size() == 1 && !entries_[0].HadFromLine)
-            ctx.Warn(name_ + ": the file holds no \"From \" line; it is read as one mail");
+            ctx.Warn(platform::AnsiFromUtf8(name_) + ": the file holds no \"From \" line; it is read as one mail");
         else if (!entries_.empty() && !entries_[0].HadFromLine)
-            ctx.Warn(name_ + ": text before the first \"From \" line is read as a mail of its own");
+            ctx.Warn(platform::AnsiFromUtf8(name_) + ": text before the first \"From \" line is read as a mail of its own");
     }
     int Count() const override { return static_cast<int>(std::min<std::size_t>(entries_.size(), INT32_MAX)); }
     Loaded Load(int index) override {

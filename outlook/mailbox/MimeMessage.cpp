@@ -476,7 +476,11 @@ std::string MimeMailItem::TextOf(GMimePart* part) {
             g_object_unref(filtered);
             g_object_unref(mem);
         } else {
-            Warn("unknown charset \"" + std::string(charset) + "\", the text is read as UTF-8 or Windows-1252");
+            // The name comes from the mail: only printable ASCII of it goes into the warning.
+            std::string shown(charset);
+            for (char& c : shown)
+                if (c < 0x20 || c > 0x7E) c = '?';
+            Warn("unknown charset \"" + shown + "\", the text is read as UTF-8 or Windows-1252");
             text = bytes;
         }
     } else {
@@ -570,7 +574,7 @@ void MimeAttachment::SaveAsFile(const std::string& path) {
         }
     } else if (GMIME_IS_PART(part_)) {
         if (HasBadBase64(GMIME_PART(part_)))
-            owner_->Warn("bad base64 in attachment \"" + name_ + "\", saved what could be decoded");
+            owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(name_) + "\", saved what could be decoded");
         bytes = DecodedBytes(GMIME_PART(part_));
     }
     WriteFileBytes(path, bytes);

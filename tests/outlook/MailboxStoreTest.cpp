@@ -195,6 +195,23 @@ TEST(MailboxStore, MissingPathAndNonMboxFile) {
     EXPECT_EQ(o.store->TopFolder()->Items()->Count(), 1);
 }
 
+TEST(MailboxStore, WarningsNameTheFolderAndMailInAnsi) {
+    TempDir dir;
+    dir.Write("Root/K\xc3\xb6ln", MboxOf({"one", "two"}) + "From s Mon Mar  7 10:00:00 2005\n"
+                                   "From: a@x\nContent-Type: text/plain; charset=\"x-\xff\x01\"\n\nhi\n");
+    Opened o(dir.Ansi("Root"));
+    auto folder = o.store->TopFolder()->Folders()->Item(1);
+    auto items = folder->Items();
+    ASSERT_EQ(items->Count(), 3);
+    EXPECT_TRUE(o.warnings.empty());
+    (void)items->Item(3)->QueryMailItem()->GetText(dispid::Body);
+    ASSERT_EQ(o.warnings.size(), 1u);
+    const std::string prefix = "K\xf6ln, mail 3: unknown charset \"x-";
+    ASSERT_EQ(o.warnings[0].substr(0, prefix.size()), prefix);
+    // The mail's own bytes in the charset name arrive only as "?".
+    for (char c : o.warnings[0].substr(prefix.size())) EXPECT_TRUE(c >= 0x20 && c <= 0x7E) << int(c);
+}
+
 TEST(StoreFactory, OneTopFolderPerStoreAndRoutingByStoreId) {
     TempDir dir;
     dir.Write("A/Inbox/x.eml", Mail("in A"));
