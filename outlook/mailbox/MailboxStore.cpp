@@ -82,9 +82,16 @@ std::vector<std::string> SortedNames(const fs::path& dir) {
     return names;
 }
 
+// An mbox begins with a "From " line; blank lines before it (left by some tools) are allowed.
+bool StartsLikeMbox(const fs::path& p) {
+    const std::string head = FirstBytes(p, 4096);
+    const auto first = head.find_first_not_of(" \t\r\n");
+    return first != std::string::npos && head.compare(first, 5, "From ") == 0;
+}
+
 bool IsMboxFile(const fs::path& p) {
     if (!IsFile(p)) return false;
-    if (FirstBytes(p, 5) == "From ") return true;
+    if (StartsLikeMbox(p)) return true;
     // Thunderbird keeps a folder that holds no mail (or only subfolders) as an empty file.
     if (SizeOf(p) == 0) {
         fs::path msf = p, sbd = p;
@@ -633,9 +640,8 @@ std::shared_ptr<Store> OpenMailboxStore(const std::string& path, std::shared_ptr
     if (IsDir(root)) {
         ctx->rootKind = IsMaildir(root) ? Kind::Maildir : Kind::Directory;
     } else if (IsFile(root)) {
-        const std::string head = FirstBytes(root, 5);
         const std::string lower = LowerAscii(base);
-        if (head == "From " || SizeOf(root) == 0) {
+        if (StartsLikeMbox(root) || SizeOf(root) == 0) {
             ctx->rootKind = Kind::Mbox;
             base = StripSuffix(base, ".mbox");
         } else {

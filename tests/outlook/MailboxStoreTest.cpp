@@ -70,7 +70,7 @@ struct Opened {
 
 TEST(MailboxStore, MboxFileKeepsMboxOrder) {
     TempDir dir;
-    dir.Write("Archive.mbox", MboxOf({"zeta", "alpha", "mid"}));
+    dir.Write("Archive.mbox", "\r\n\n" + MboxOf({"zeta", "alpha", "mid"}));
     Opened o(dir.Ansi("Archive.mbox"));
     EXPECT_EQ(o.Tree(), "Archive[zeta,alpha,mid]");
     EXPECT_EQ(o.store->StoreID(), platform::Utf16FromAnsi(dir.Ansi("Archive.mbox")));
