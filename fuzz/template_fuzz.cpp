@@ -1,8 +1,10 @@
 // Fuzzes the template expander: any bytes as a template, with a handler that echoes each tag's
-// name and parameters. The same bytes are also fed through a stream that delivers them in
-// small pieces; both runs must agree, page or error.
+// name and parameters. The page (or error) must be the same when the bytes arrive through a
+// stream in small pieces, and the same as a plain token-by-token expansion over the tokenizer,
+// which checks the block copying of text between tags.
 #include "SrcLib/Exceptions.h"
 #include "template/PageProducer.h"
+#include "tests/template/TemplateTestSupport.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -41,7 +43,7 @@ std::string Expand(quillmark::TPageProducer& producer, const std::string& text, 
         std::istream input(&buffer);
         return producer.ExpandStream(input);
     } catch (const quillmark::Exception& e) {
-        return std::string("\x01error: ") + e.what();
+        return std::string("error: ") + e.what();
     }
 }
 
@@ -57,12 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     producer.StripParamQuotes = (options & 1) != 0;
     producer.OnHTMLTag = [](quillmark::TPageProducer&, quillmark::TTag kind, const std::string& name,
                             quillmark::TStrings& params, std::string& replaceText) {
-        replaceText = "[" + std::to_string(static_cast<int>(kind)) + ":" + name;
+        if (static_cast<int>(kind) < 0 || static_cast<int>(kind) > 6) std::abort();
+        replaceText = "[" + name;
         for (const std::string& p : params) replaceText += "|" + p;
         replaceText += "]";
     };
     std::string whole = Expand(producer, text, 0);
     std::string pieces = Expand(producer, text, 1 + (options >> 1) % 64);
     if (whole != pieces) std::abort();
+    if (whole != quillmark::testing::TokenByTokenExpand(text, producer.StripParamQuotes)) std::abort();
     return 0;
 }

@@ -1,10 +1,14 @@
-// Helpers shared by the template tests: a recording tag handler and an input stream that
-// delivers its bytes in small pieces.
+// Helpers shared by the template tests and the template fuzzer: a recording tag handler, an
+// input stream that delivers its bytes in small pieces, and a token-by-token reference
+// expansion.
 #pragma once
 
+#include "SrcLib/Exceptions.h"
+#include "template/CopyParser.h"
 #include "template/PageProducer.h"
 
 #include <algorithm>
+#include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -64,5 +68,45 @@ private:
     std::size_t chunk_;
     std::size_t next_ = 0;
 };
+
+// The expansion as a plain token-by-token loop over the parser, without the block copying of
+// text between tags that the producer uses; both must agree on every input. Tags come out as
+// "[name|field|field]", errors as "error: " and the message.
+inline std::string TokenByTokenExpand(const std::string& text, bool stripQuotes = true) {
+    std::istringstream input(text);
+    std::string out;
+    try {
+        TCopyParser p(input, &out);
+        for (;;) {
+            while (p.Token() != TCopyParser::toEOF && p.Token() != '<') {
+                p.WriteTokenText();
+                p.AdvanceToken(true);
+            }
+            if (p.Token() == TCopyParser::toEOF) break;
+            p.AdvanceToken(false);
+            if (p.Token() != '#') {
+                out += '<';
+                p.WriteTokenText();
+                p.AdvanceToken(true);
+                continue;
+            }
+            p.AdvanceToken(false);
+            std::string name = p.TokenText();
+            std::string params = p.CollectUntil('>');
+            std::size_t b = 0, e = params.size();
+            while (b < e && static_cast<unsigned char>(params[b]) <= 32) ++b;
+            while (e > b && static_cast<unsigned char>(params[e - 1]) <= 32) --e;
+            TStrings list;
+            SplitTagParams(params.substr(b, e - b), stripQuotes, list);
+            out += "[" + name;
+            for (const std::string& f : list) out += "|" + f;
+            out += "]";
+            p.AdvanceToken(true);
+        }
+    } catch (const Exception& e) {
+        return std::string("error: ") + e.what();
+    }
+    return out;
+}
 
 } // namespace quillmark::testing

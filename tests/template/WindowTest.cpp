@@ -17,6 +17,7 @@ namespace {
 
 using testing::ChunkedInput;
 using testing::RecordingProducer;
+using testing::TokenByTokenExpand;
 
 // n short lines of the given width (line end included), CR LF ends.
 std::string Lines(std::size_t n, std::size_t width = 100, char fill = 'x') {
@@ -179,45 +180,6 @@ TEST(Window, ParserCountsLinesAndReadsToTheEnd) {
     EXPECT_EQ(parser.AdvanceToken(true), TCopyParser::toEOF);
     EXPECT_EQ(parser.TokenText(), "");
     EXPECT_EQ(out, text);
-}
-
-// The expansion as a plain token-by-token loop over the parser, without the fast copying of
-// plain text that the producer uses; both must agree on every input.
-std::string TokenByTokenExpand(const std::string& text) {
-    std::istringstream input(text);
-    std::string out;
-    try {
-        TCopyParser p(input, &out);
-        for (;;) {
-            while (p.Token() != TCopyParser::toEOF && p.Token() != '<') {
-                p.WriteTokenText();
-                p.AdvanceToken(true);
-            }
-            if (p.Token() == TCopyParser::toEOF) break;
-            p.AdvanceToken(false);
-            if (p.Token() != '#') {
-                out += '<';
-                p.WriteTokenText();
-                p.AdvanceToken(true);
-                continue;
-            }
-            p.AdvanceToken(false);
-            std::string name = p.TokenText();
-            std::string params = p.CollectUntil('>');
-            std::size_t b = 0, e = params.size();
-            while (b < e && static_cast<unsigned char>(params[b]) <= 32) ++b;
-            while (e > b && static_cast<unsigned char>(params[e - 1]) <= 32) --e;
-            TStrings list;
-            SplitTagParams(params.substr(b, e - b), true, list);
-            out += "[" + name;
-            for (const std::string& f : list) out += "|" + f;
-            out += "]";
-            p.AdvanceToken(true);
-        }
-    } catch (const Exception& e) {
-        return std::string("error: ") + e.what();
-    }
-    return out;
 }
 
 TEST(Window, FastCopyAgreesWithTokenByTokenExpansion) {
