@@ -95,6 +95,9 @@ TFMainWindow::TFMainWindow(TFEnvironment env)
 
 TFMainWindow::~TFMainWindow() {
     while (busyDepth_ > 0) SetBusyCursor(false);
+    // TF goes before the child widgets; nothing they signal while being torn down may
+    // reach it.
+    for (QObject* child : findChildren<QObject*>()) child->blockSignals(true);
 }
 
 void TFMainWindow::BuildControls() {
