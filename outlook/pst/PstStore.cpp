@@ -182,13 +182,11 @@ private:
     std::shared_ptr<ItemHandle> top_;
 };
 
-std::string FileStem(const std::string& path) {
+// The file's name without its directory, what the tree shows for a store without a
+// display name.
+std::string FileName(const std::string& path) {
     std::size_t slash = path.find_last_of("\\/:");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name;
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Where the store's mail lives: the IPM subtree the message store names, else the node
@@ -204,9 +202,11 @@ std::shared_ptr<ItemHandle> FindIpmSubtree(StoreContext& store, std::uint32_t na
     }
     libpff_item_t* root = nullptr;
     PffError error;
-    if (libpff_file_get_root_folder(file->Handle(), &root, error.Out()) != 1 || !root)
-        throw EStoreError("Cannot open the Outlook data file \"" + file->Path() +
-                          "\": it has no readable folders (" + error.Reason() + ")");
+    if (libpff_file_get_root_folder(file->Handle(), &root, error.Out()) != 1 || !root) {
+        std::string reason = error.Reason();
+        throw EStoreError("Cannot open the Outlook data file \"" + file->Path() + "\": it has no readable folders" +
+                          (reason == "unknown error" ? std::string(".") : " (" + reason + ")."));
+    }
     auto rootItem = std::make_shared<ItemHandle>(file, root);
     int count = 0;
     if (libpff_folder_get_number_of_sub_folders(root, &count, error.Out()) == 1) {
@@ -237,21 +237,31 @@ std::shared_ptr<Store> OpenWith(std::shared_ptr<PstFile> file, const std::string
         throw EStoreError("Cannot open the Outlook data file \"" + path + "\": " + error.Reason());
     if (found == 1 && messageStore) {
         ItemHandle info(file, messageStore);
-        if (auto key = info.Find(prop::RecordKey); key && key->data.size() == 16)
-            std::copy(key->data.begin(), key->data.end(), store->recordKey.begin());
-        if (auto subtree = info.Find(prop::IpmSubtreeEntryId); subtree && subtree->data.size() == 24) {
-            namedSubtree = *ReadUInt32(std::string_view(subtree->data).substr(20));
-            // A store without its own record key still names itself in its entry ids.
-            if (store->recordKey == RecordKey{})
-                std::copy(subtree->data.begin() + 4, subtree->data.begin() + 20, store->recordKey.begin());
+        // The message store gives the name, the record key and where the IPM subtree is;
+        // each has a fallback, so a damaged message store is reported, not fatal.
+        try {
+            if (auto key = info.Find(prop::RecordKey); key && key->data.size() == 16)
+                std::copy(key->data.begin(), key->data.end(), store->recordKey.begin());
+            if (auto subtree = info.Find(prop::IpmSubtreeEntryId); subtree && subtree->data.size() == 24) {
+                namedSubtree = *ReadUInt32(std::string_view(subtree->data).substr(20));
+                // A store without its own record key still names itself in its entry ids.
+                if (store->recordKey == RecordKey{})
+                    std::copy(subtree->data.begin() + 4, subtree->data.begin() + 20, store->recordKey.begin());
+            }
+            store->displayName = info.FindText(prop::DisplayName, 1252).value_or(WideString());
+        } catch (const EStoreError& e) {
+            file->Warn(e.Message());
         }
-        store->displayName = info.FindText(prop::DisplayName, 1252).value_or(WideString());
     }
     if (store->displayName.empty())
-        store->displayName = platform::Utf16FromAnsi(FileStem(path));
+        store->displayName = platform::Utf16FromAnsi(FileName(path));
 
     auto top = FindIpmSubtree(*store, namedSubtree);
-    store->ipmSubtreeId = top->Identifier();
+    try {
+        store->ipmSubtreeId = top->Identifier();
+    } catch (const EStoreError& e) {
+        throw EStoreError("Cannot open the Outlook data file \"" + path + "\": " + e.Message());
+    }
     return std::make_shared<PstStore>(store, top);
 }
 
