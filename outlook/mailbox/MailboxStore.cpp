@@ -614,7 +614,15 @@ public:
         switch (ref.kind) {
         case Kind::Mbox: exists = ref.rel.empty() ? ctx_->rootKind == Kind::Mbox : IsMboxFile(p); break;
         case Kind::Maildir: exists = IsMaildir(p); break;
-        case Kind::MaildirPlus: exists = IsMaildir(p / ("." + ref.sub)) || IsDir(p); break;
+        case Kind::MaildirPlus: {
+            // Its own directory, or (for a parent implied by its children) a child's.
+            exists = IsDir(p / ("." + ref.sub));
+            const std::string childPrefix = "." + ref.sub + ".";
+            if (!exists)
+                for (const auto& n : SortedNames(p))
+                    if (n.compare(0, childPrefix.size(), childPrefix) == 0 && IsDir(p / n)) exists = true;
+            break;
+        }
         case Kind::Directory: exists = IsDir(p); break;
         case Kind::Message: exists = ref.rel.empty() && ctx_->rootKind == Kind::Message; break;
         }

@@ -106,6 +106,8 @@ TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
     EXPECT_EQ(items->Item(2)->QueryMailItem()->GetBool(dispid::UnRead), VariantFalse);
     EXPECT_EQ(items->Item(2)->QueryMailItem()->GetText(dispid::EntryID), u"1000.b");
     ExpectRoundTrip(*o.store, *o.store->TopFolder());
+    EXPECT_THROW(o.store->GetFolderFromID(u"P||Nowhere"), EStoreError);
+    EXPECT_THROW(o.store->GetFolderFromID(u"P||Lis"), EStoreError);
 }
 
 TEST(MailboxStore, MaildirPlusPlusNamesInModifiedUtf7) {
