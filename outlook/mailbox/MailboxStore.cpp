@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
-#include <cstdlib>
 #include <string_view>
 
 namespace quillmark::outlook::mailbox {

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <vector>
 
 namespace quillmark::outlook::mailbox {
