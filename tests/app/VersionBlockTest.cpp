@@ -97,7 +97,11 @@ TEST(AppInfo, TheBuiltExecutableCarriesItsOwnVersion) {
     EXPECT_EQ(info.ProductName, "Quillmark");
     EXPECT_EQ(info.CompanyName, "Keldane");
     EXPECT_EQ(info.LegalTradeMarks, "");
+#ifdef _WIN32
+    EXPECT_EQ(info.OriginalFilename, "app_tests.exe");
+#else
     EXPECT_EQ(info.OriginalFilename, "app_tests");
+#endif
     EXPECT_FALSE(info.Comments.empty());
 
     // The same block read in the language constructed by default finds no table.
