@@ -35,6 +35,12 @@ fi
 command -v mhonarc >/dev/null || { echo "mhonarc not found (apt-get install mhonarc)" >&2; exit 1; }
 [[ -x /usr/bin/time ]] || { echo "GNU time not found (apt-get install time)" >&2; exit 1; }
 mkdir -p "$work"
+# Every invocation writes into a fresh directory and removes the trees of earlier runs only
+# at its end: ext4 avoids reusing inodes freed in the last minutes and pays a search for that,
+# so trees deleted right before a run would slow its file creation (and bias the comparison
+# against whichever program runs first).
+run="$work/run-$(date +%s)"
+mkdir -p "$run"
 
 # Runs a command under GNU time; sets secs (wall clock), cpu (user + system) and kb (peak
 # resident set). The CPU time is printed beside the wall time because on a shared machine the
@@ -55,8 +61,7 @@ mbox_for() {
 run_quillmark() { # n -> q_secs q_kb
     local mbox
     mbox="$(mbox_for "$1")"
-    rm -rf "$work/q-$1"
-    measure "$exe" --store "$mbox" --folder "bench-$1" --out "$work/q-$1" --quiet
+    measure "$exe" --store "$mbox" --folder "bench-$1" --out "$run/q-$1" --quiet
     q_secs=$secs q_kb=$kb q_cpu=$cpu
 }
 
@@ -65,18 +70,17 @@ echo "mbox: $mbox ($(du -h "$mbox" | cut -f1), $count mails)"
 sync
 
 run_quillmark "$count"
-pages=$(find "$work/q-$count" -name '*.htm' | wc -l)
-tree=$(du -sh "$work/q-$count" | cut -f1)
+pages=$(find "$run/q-$count" -name '*.htm' | wc -l)
+tree=$(du -sh "$run/q-$count" | cut -f1)
 echo "quillmark-export: ${q_secs}s wall, ${q_cpu}s cpu, peak ${q_kb} KB, $pages pages, tree $tree"
 
-rm -rf "$work/m-$count" && mkdir -p "$work/m-$count"
-measure mhonarc -quiet -outdir "$work/m-$count" "$mbox"
+mkdir -p "$run/m-$count"
+measure mhonarc -quiet -outdir "$run/m-$count" "$mbox"
 m_secs=$secs m_kb=$kb m_cpu=$cpu
 echo "mhonarc:          ${m_secs}s wall, ${m_cpu}s cpu, peak ${m_kb} KB"
 
-rm -rf "$work/c-$count"
 sync
-measure cp -r "$work/q-$count" "$work/c-$count"
+measure cp -r "$run/q-$count" "$run/c-$count"
 c_secs=$secs c_cpu=$cpu
 echo "cp -r of the tree: ${c_secs}s wall, ${c_cpu}s cpu"
 
@@ -97,3 +101,8 @@ if [[ $memory -eq 1 ]]; then
     echo "quillmark-export $big mails: ${q_secs}s, peak ${q_kb} KB"
     python3 -c "import sys; s,b=int(sys.argv[1]),int(sys.argv[2]); print(f'peak memory {b} KB / {s} KB = {b/s:.2f}x   (goal <= 1.5x)')" "$small_kb" "$q_kb"
 fi
+
+for old in "$work"/run-*; do
+    [[ "$old" != "$run" ]] && rm -rf "$old"
+done
+echo "trees of this run: $run (removed by the next run)"

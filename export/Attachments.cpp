@@ -25,7 +25,7 @@ struct SavedFile {
 // nothing when no final file exists afterwards (the rename was refused, say): such an
 // attachment must not be linked as if it had been saved.
 std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::string& dir, const std::string& tempName,
-                                 const std::string& base, const std::string& ext) {
+                                 const std::string& base, const std::string& ext, Crc32Cache* cache) {
     const std::string tempPath = dir + tempName;
     if (platform::FileExists(tempPath)) platform::DeleteFilePath(tempPath);
     attachment.SaveAsFile(tempPath);
@@ -40,11 +40,13 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
         // name: the clean-up below would delete it again.
         if (name == tempName) continue;
         const std::string path = dir + name;
-        // A directory of that name counts as taken, so the rename never aims at one.
-        if (!platform::PathExists(path)) break;
-        if (platform::FileExists(path) && FileSizeOf(path) == tempSize) {
+        // One look per candidate: no entry means free. A directory of that name counts as
+        // taken, so the rename never aims at one.
+        const std::int64_t size = FileSizeOf(path);
+        if (size < 0) break;
+        if (size == tempSize && platform::FileExists(path)) {
             if (!tempCrc) tempCrc = FileCrc32(tempPath);
-            if (FileCrc32(path) == *tempCrc) {
+            if ((cache ? cache->Crc(path, tempSize) : FileCrc32(path)) == *tempCrc) {
                 same = true;
                 break;
             }
@@ -60,7 +62,7 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
 enum class Share { Links, Pictures };
 
 std::string SaveAll(outlook::AttachmentCollection& collection, Share share, const std::string& dir,
-                    const std::string& linkPrefix, AttachmentCounts* counts) {
+                    const std::string& linkPrefix, AttachmentCounts* counts, Crc32Cache* cache) {
     std::string result;
     const int count = collection.Count();
     for (int index = 1; index <= count; ++index) {
@@ -78,7 +80,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
             const std::string tempName = (picture ? "_tempimg" : "_tempatt") + ext;
             if (picture) CreateDirectoryPath(dir);
 
-            auto saved = SaveOne(*attachment, dir, tempName, base, ext);
+            auto saved = SaveOne(*attachment, dir, tempName, base, ext, cache);
             if (!saved) continue;
 
             std::string fragment;
@@ -108,6 +110,17 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
 
 } // namespace
 
+std::uint32_t Crc32Cache::Crc(const std::string& path, std::int64_t size) {
+    const double writeTime = FileWriteTime(path);
+    auto it = entries_.find(path);
+    if (it != entries_.end() && it->second.Size == size && it->second.WriteTime == writeTime && writeTime != 0)
+        return it->second.Crc;
+    const std::uint32_t crc = FileCrc32(path);
+    if (entries_.size() >= MaxEntries) entries_.clear();
+    entries_[path] = Entry{size, writeTime, crc};
+    return crc;
+}
+
 std::string AttachmentExtension(const std::string& fileName) {
     std::size_t start = 0;
     for (std::size_t i = fileName.size(); i > 0; --i) {
@@ -136,17 +149,17 @@ std::string AttachmentBaseName(const std::string& fileName) {
 
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                             const std::string& exportRoot, const std::string& attachmentsDir,
-                            AttachmentCounts* counts) {
+                            AttachmentCounts* counts, Crc32Cache* cache) {
     const std::string dir = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(exportRoot) + attachmentsDir);
     // With no attachments name the files lie in the root itself, one level above the page.
     const std::string linkPrefix = attachmentsDir.empty() ? "../" : "../" + UrlEncodePath(attachmentsDir) + "/";
-    return SaveAll(collection, Share::Links, dir, linkPrefix, counts);
+    return SaveAll(collection, Share::Links, dir, linkPrefix, counts, cache);
 }
 
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
-                             const std::string& yearDir, AttachmentCounts* counts) {
+                             const std::string& yearDir, AttachmentCounts* counts, Crc32Cache* cache) {
     const std::string dir = IncludeTrailingPathDelimiter(yearDir) + "attsimgs" + platform::PathDelim;
-    return SaveAll(collection, Share::Pictures, dir, std::string(), counts);
+    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, cache);
 }
 
 } // namespace quillmark

@@ -162,6 +162,7 @@ struct ExportRun::Impl {
     TPageProducer PPMail;
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
+    Crc32Cache Crcs;
     std::vector<std::string> PageLines;
     std::string PageData;
 };
@@ -201,6 +202,8 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.Identity = identity_;
     tags.Attachments = &impl_->Attachments;
     tags.Pictures = &impl_->Pictures;
+    impl_->Crcs.Clear();
+    tags.Crcs = &impl_->Crcs;
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
 

@@ -121,14 +121,15 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
     case K::Attachments: {
         auto collection = mail.Attachments();
         replaceText = collection ? SaveAttachments(*collection, tagParams, context.ExportRoot,
-                                                   context.AttachmentsDir, context.Attachments)
+                                                   context.AttachmentsDir, context.Attachments, context.Crcs)
                                  : std::string();
         return;
     }
     case K::Images: {
         auto collection = mail.Attachments();
         replaceText =
-            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures) : std::string();
+            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.Crcs)
+                       : std::string();
         return;
     }
     case K::DateTimes: {

@@ -1,6 +1,7 @@
 // Saving attachments and inline pictures: names, de-duplication, fragments, failures.
 #include "ExportTestSupport.h"
 
+#include "SrcLib/uLib.h"
 #include "export/Attachments.h"
 
 #include <gtest/gtest.h>
@@ -172,6 +173,28 @@ TEST_F(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
     EXPECT_EQ(Listing(Path("out/2005/attsimgs")), (std::vector<std::string>{"p.png"}));
     EXPECT_EQ(pictures.Saved, 1);
     EXPECT_EQ(pictures.Reused, 1);
+}
+
+} // namespace
+} // namespace quillmark::testing
+
+namespace quillmark::testing {
+namespace {
+
+class Crc32CacheTest : public ScratchDir {};
+
+TEST_F(Crc32CacheTest, AChangedFileIsReadAgain) {
+    const std::string f = Path("a.bin");
+    WriteFile(f, "abcd");
+    Crc32Cache cache;
+    const auto first = cache.Crc(f, 4);
+    EXPECT_EQ(first, FileCrc32(f));
+    // Same size, other bytes, another time: the cached value must not be used.
+    WriteFile(f, "abce");
+    std::filesystem::last_write_time(f, std::filesystem::last_write_time(f) + std::chrono::seconds(5));
+    EXPECT_EQ(cache.Crc(f, 4), FileCrc32(f));
+    EXPECT_NE(cache.Crc(f, 4), first);
+    EXPECT_EQ(cache.Size(), 1u);
 }
 
 } // namespace
