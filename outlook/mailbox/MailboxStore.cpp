@@ -34,6 +34,10 @@ struct StoreContext {
     std::shared_ptr<WarningSink> warnings;
     Kind rootKind = Kind::Directory;
     std::string rootName; // UTF-8 display name of the top folder
+    // The top folder's path relative to root: "" when the store is a directory or a single
+    // message; the file's name when it is an mbox, whose root is then the directory holding
+    // it, so that Thunderbird's "Name.sbd" beside the file can be its subfolders.
+    std::string topRel;
 
     fs::path PathOf(const std::string& rel) const { return rel.empty() ? root : root / fs::path(rel); }
     void Warn(const std::string& text) const { warnings->Warn(text); }
@@ -395,7 +399,7 @@ std::string DisplayName(const StoreContext& ctx, const FolderRef& ref) {
         const auto dot = ref.sub.rfind('.');
         return DecodeModifiedUtf7(dot == std::string::npos ? ref.sub : ref.sub.substr(dot + 1));
     }
-    if (ref.rel.empty()) return ctx.rootName;
+    if (ref.rel == ctx.topRel) return ctx.rootName;
     std::string name = LastComponent(ref.rel);
     switch (ref.kind) {
     case Kind::Mbox: return StripSuffix(name, ".mbox");
@@ -571,9 +575,7 @@ private:
         std::vector<ChildRef> out;
         switch (ref_.kind) {
         case Kind::Mbox:
-            // A store opened as one mbox file shows that file only: its ".sbd" would lie
-            // outside the path the user named. Opening the directory shows the whole tree.
-            if (!ref_.rel.empty() && IsDir(ctx_->PathOf(ref_.rel + ".sbd"))) DirectoryChildren(ref_.rel + ".sbd", false, out);
+            if (IsDir(ctx_->PathOf(ref_.rel + ".sbd"))) DirectoryChildren(ref_.rel + ".sbd", false, out);
             break;
         case Kind::Maildir:
             MaildirPlusChildren(ref_.rel, "", out);
@@ -603,15 +605,20 @@ public:
     explicit MailboxStore(std::shared_ptr<StoreContext> ctx) : ctx_(std::move(ctx)) {}
     WideString StoreID() override { return ctx_->storeId; }
     std::shared_ptr<Folder> TopFolder() override {
-        return std::make_shared<MailboxFolder>(ctx_, FolderRef{ctx_->rootKind, "", ""}, ctx_->rootName);
+        return std::make_shared<MailboxFolder>(ctx_, FolderRef{ctx_->rootKind, ctx_->topRel, ""}, ctx_->rootName);
     }
     std::shared_ptr<Folder> GetFolderFromID(const WideString& entryId) override {
         FolderRef ref;
         if (!DecodeEntryId(entryId, ref)) throw EStoreError("The folder identifier is not valid for " + ctx_->pathText + ".");
+        // A store named as one mbox file holds that file and its ".sbd" tree, not the
+        // other files of the directory the file lies in.
+        const std::string& top = ctx_->topRel;
+        if (!top.empty() && ref.rel != top && ref.rel.compare(0, top.size() + 5, top + ".sbd/") != 0)
+            throw EStoreError("The folder cannot be found in " + ctx_->pathText + ".");
         const fs::path p = ctx_->PathOf(ref.rel);
         bool exists = false;
         switch (ref.kind) {
-        case Kind::Mbox: exists = ref.rel.empty() ? ctx_->rootKind == Kind::Mbox : IsMboxFile(p); break;
+        case Kind::Mbox: exists = ref.rel == top ? ctx_->rootKind == Kind::Mbox : IsMboxFile(p); break;
         case Kind::Maildir: exists = IsMaildir(p); break;
         case Kind::MaildirPlus: {
             // Its own directory, or (for a parent implied by its children) a child's.
@@ -650,6 +657,8 @@ std::shared_ptr<Store> OpenMailboxStore(const std::string& path, std::shared_ptr
         const std::string lower = LowerAscii(base);
         if (StartsLikeMbox(root) || SizeOf(root) == 0) {
             ctx->rootKind = Kind::Mbox;
+            ctx->topRel = base;
+            ctx->root = root.has_parent_path() ? root.parent_path() : fs::path(".");
             base = StripSuffix(base, ".mbox");
         } else {
             // Not an mbox: read as one message (an .eml file, or a message saved without one).

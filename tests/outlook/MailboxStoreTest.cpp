@@ -90,6 +90,19 @@ TEST(MailboxStore, ThunderbirdExpungedMailIsNoMailItem) {
     EXPECT_EQ(Utf8(items->Item(2)->QueryMailItem()->GetText(dispid::Subject)), "kept");
 }
 
+TEST(MailboxStore, MboxFileShowsItsThunderbirdSubfoldersButNothingElseBesideIt) {
+    TempDir dir;
+    dir.Write("Inbox", MboxOf({"in"}));
+    dir.Write("Inbox.sbd/Work", MboxOf({"work"}));
+    dir.Write("Other", MboxOf({"other"}));
+    dir.Write("Sneaky.sbd/x.eml", Mail("x"));
+    Opened o(dir.Ansi("Inbox"));
+    EXPECT_EQ(o.Tree(), "Inbox[in](Work[work])");
+    ExpectRoundTrip(*o.store, *o.store->TopFolder());
+    for (const WideString id : {u"m|Other|", u"d|Sneaky.sbd|", u"m|Inbox.sbdX/Work|", u"m||"})
+        EXPECT_THROW(o.store->GetFolderFromID(id), EStoreError) << Utf8(id);
+}
+
 TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
     TempDir dir;
     dir.Write("Mail/cur/1000.b:2,S", Mail("b-read"));
