@@ -1,6 +1,8 @@
 // Arbitrary bytes through the whole mailbox path: open the store, every item, every
-// property, every attachment saved. Run for a minute:
-//   build-fuzz/fuzz/mailbox_fuzz -max_total_time=60 -max_len=65536
+// property, every attachment saved. Run for a minute, seeded with the sample store's
+// messages (new finds go to the first, writable directory):
+//   mkdir -p /tmp/mailbox-corpus
+//   build-fuzz/fuzz/mailbox_fuzz -max_total_time=60 -max_len=65536 /tmp/mailbox-corpus samples/store/Saved
 #include "outlook/ObjectModel.h"
 #include "outlook/mailbox/MailboxStore.h"
 #include "platform/FileSystem.h"
