@@ -27,38 +27,73 @@ using namespace quillmark;
 namespace {
 
 const char* const Expressions[] = {
-    "invoice",                                     // 0 literal
-    "quarterly report",                            // 1 literal with a blank
-    "^(Re|Fw):",                                   // 2 anchored prefix
-    "^(Re|RE|Fw|FW|AW|WG): ",                      // 3 anchored alternation
-    "(meeting|agenda|minutes)",                    // 4 alternation of words
-    "(invoice|receipt|payment|order) #?[0-9]+",    // 5 words then a number
-    "[0-9]{4}-[0-9]{2}-[0-9]{2}",                  // 6 a date
-    "(?i)urgent",                                  // 7 case-insensitive literal
-    "(?i)newsletter|unsubscribe",                  // 8 case-insensitive alternation
-    "\\bPO[0-9]{5}\\b",                            // 9 word-bounded code
-    "[A-Z]{4,}",                                   // 10 shouting
-    "[0-9]+ ?%",                                   // 11 percentages
-    "^\\[[a-z-]+\\]",                              // 12 mailing-list tag
-    "(?i)^(re|fw|aw|wg): *(re|fw): ",              // 13 nested reply prefixes
-    "sale|discount|offer|deal",                    // 14 spam words
-    "\\$[0-9]+(\\.[0-9]{2})?",                     // 15 prices
-    "(?i)\\bteam\\s+(lunch|meeting|event)\\b",     // 16 phrase
-    "[^ -~]",                                      // 17 any byte outside printable ASCII
-    "(project|status) update: w(ee)?k ?[0-9]+",    // 18 structured subject
-    ".*(delayed|cancelled)$",                      // 19 leading .* and an end anchor
+    "invoice",                                  // 0 literal
+    "quarterly report",                         // 1 literal with a blank
+    "^(Re|Fw):",                                // 2 anchored prefix
+    "^(Re|RE|Fw|FW|AW|WG): ",                   // 3 anchored alternation
+    "(meeting|agenda|minutes)",                 // 4 alternation of words
+    "(invoice|receipt|payment|order) #?[0-9]+", // 5 words then a number
+    "[0-9]{4}-[0-9]{2}-[0-9]{2}",               // 6 a date
+    "(?i)urgent",                               // 7 case-insensitive literal
+    "(?i)newsletter|unsubscribe",               // 8 case-insensitive alternation
+    "\\bPO[0-9]{5}\\b",                         // 9 word-bounded code
+    "[A-Z]{4,}",                                // 10 shouting
+    "[0-9]+ ?%",                                // 11 percentages
+    "^\\[[a-z-]+\\]",                           // 12 mailing-list tag
+    "(?i)^(re|fw|aw|wg): *(re|fw): ",           // 13 nested reply prefixes
+    "sale|discount|offer|deal",                 // 14 spam words
+    "\\$[0-9]+(\\.[0-9]{2})?",                  // 15 prices
+    "(?i)\\bteam\\s+(lunch|meeting|event)\\b",  // 16 phrase
+    "[^ -~]",                                   // 17 any byte outside printable ASCII
+    "(project|status) update: w(ee)?k ?[0-9]+", // 18 structured subject
+    ".*(delayed|cancelled)$",                   // 19 leading .* and an end anchor
 };
 constexpr int ExpressionCount = sizeof Expressions / sizeof Expressions[0];
 
 const std::vector<std::string>& Subjects() {
     static const std::vector<std::string> subjects = [] {
-        static const char* const prefixes[] = {"", "", "", "Re: ", "RE: ", "Fw: ", "AW: ", "Re: Fw: ", "[dev-list] "};
-        static const char* const words[] = {
-            "meeting",  "invoice",   "quarterly", "report",   "project", "status",    "update:",  "team",
-            "lunch",    "budget",    "draft",     "minutes",  "agenda",  "for",       "the",      "and",
-            "your",     "order",     "shipped",   "payment",  "receipt", "URGENT",    "review",   "offer",
-            "Newsletter", "delayed", "cancelled", "sale",     "PO12345", "2026-12-08", "$49.99",  "20 %",
-            "wk 49",    "Gr\xfc\xdf" "e",         "\xc4nderung", "caf\xe9", "schedule", "reminder", "call"};
+        static const char* const prefixes[] = {
+            "", "", "", "Re: ", "RE: ", "Fw: ", "AW: ", "Re: Fw: ", "[dev-list] "};
+        static const char* const words[] = {"meeting",
+                                            "invoice",
+                                            "quarterly",
+                                            "report",
+                                            "project",
+                                            "status",
+                                            "update:",
+                                            "team",
+                                            "lunch",
+                                            "budget",
+                                            "draft",
+                                            "minutes",
+                                            "agenda",
+                                            "for",
+                                            "the",
+                                            "and",
+                                            "your",
+                                            "order",
+                                            "shipped",
+                                            "payment",
+                                            "receipt",
+                                            "URGENT",
+                                            "review",
+                                            "offer",
+                                            "Newsletter",
+                                            "delayed",
+                                            "cancelled",
+                                            "sale",
+                                            "PO12345",
+                                            "2026-12-08",
+                                            "$49.99",
+                                            "20 %",
+                                            "wk 49",
+                                            "Gr\xfc\xdf"
+                                            "e",
+                                            "\xc4nderung",
+                                            "caf\xe9",
+                                            "schedule",
+                                            "reminder",
+                                            "call"};
         std::mt19937 rng(2026);
         std::vector<std::string> result;
         for (int k = 0; k < 10000; ++k) {
@@ -86,7 +121,8 @@ int ReferenceCount(int e) {
         TRegExpr re;
         re.SetExpression(Expressions[e]);
         int n = 0;
-        for (const std::string& s : Subjects()) n += re.Exec(s) ? 1 : 0;
+        for (const std::string& s : Subjects())
+            n += re.Exec(s) ? 1 : 0;
         counts[e] = n;
     }
     return counts[e];
@@ -94,7 +130,8 @@ int ReferenceCount(int e) {
 
 void Check(benchmark::State& state, int e, int found) {
     state.counters["matches"] = found;
-    if (found != ReferenceCount(e)) state.SkipWithError("disagrees with TRegExpr on the number of matching subjects");
+    if (found != ReferenceCount(e))
+        state.SkipWithError("disagrees with TRegExpr on the number of matching subjects");
 }
 
 pcre2_code* Pcre2Compile(const std::string& expression) {
@@ -112,7 +149,8 @@ void BM_MatchExpression(benchmark::State& state) {
     int found = 0;
     for (auto _ : state) {
         found = 0;
-        for (const std::string& s : Subjects()) found += MatchExpression(expression, s) ? 1 : 0;
+        for (const std::string& s : Subjects())
+            found += MatchExpression(expression, s) ? 1 : 0;
         benchmark::DoNotOptimize(found);
     }
     Check(state, e, found);
@@ -126,7 +164,8 @@ void BM_TRegExprExec(benchmark::State& state) {
     int found = 0;
     for (auto _ : state) {
         found = 0;
-        for (const std::string& s : Subjects()) found += re.Exec(s) ? 1 : 0;
+        for (const std::string& s : Subjects())
+            found += re.Exec(s) ? 1 : 0;
         benchmark::DoNotOptimize(found);
     }
     Check(state, e, found);
@@ -153,11 +192,13 @@ void BM_StdRegex(benchmark::State& state) {
     const int e = static_cast<int>(state.range(0));
     bool icase = false;
     const std::string expression = WithoutCaseSwitch(Expressions[e], icase);
-    const std::regex re(expression, std::regex::ECMAScript | (icase ? std::regex::icase : std::regex::ECMAScript));
+    const std::regex re(expression,
+                        std::regex::ECMAScript | (icase ? std::regex::icase : std::regex::ECMAScript));
     int found = 0;
     for (auto _ : state) {
         found = 0;
-        for (const std::string& s : Subjects()) found += std::regex_search(s, re) ? 1 : 0;
+        for (const std::string& s : Subjects())
+            found += std::regex_search(s, re) ? 1 : 0;
         benchmark::DoNotOptimize(found);
     }
     Check(state, e, found);
@@ -172,7 +213,8 @@ void BM_Pcre2Compile(benchmark::State& state) {
         found = 0;
         for (const std::string& s : Subjects()) {
             pcre2_code* code = Pcre2Compile(expression);
-            found += pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, data, nullptr) > 0;
+            found +=
+                pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, data, nullptr) > 0;
             pcre2_code_free(code);
         }
         benchmark::DoNotOptimize(found);
@@ -189,7 +231,8 @@ void BM_Pcre2(benchmark::State& state) {
     for (auto _ : state) {
         found = 0;
         for (const std::string& s : Subjects())
-            found += pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, data, nullptr) > 0;
+            found +=
+                pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, data, nullptr) > 0;
         benchmark::DoNotOptimize(found);
     }
     pcre2_match_data_free(data);

@@ -39,8 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort(); // the search from 1 tries the empty tail too
         }
     } catch (const ERegExpr& e) {
-        if (e.ErrorNumber == 1000 || e.ErrorNumber == 1001 || e.ErrorNumber == 1002 || e.ErrorNumber == 1004 ||
-            e.ErrorNumber == 1015 || e.ErrorNumber == 105 || e.ErrorNumber == 114 || e.ErrorNumber == 119)
+        if (e.ErrorNumber == 1000 || e.ErrorNumber == 1001 || e.ErrorNumber == 1002 ||
+            e.ErrorNumber == 1004 || e.ErrorNumber == 1015 || e.ErrorNumber == 105 || e.ErrorNumber == 114 ||
+            e.ErrorNumber == 119)
             std::abort(); // internal checks that no expression may reach
     } catch (const EAssertionFailed&) {
     }

@@ -26,7 +26,8 @@ const unsigned char* DefaultSwapTable() {
     static const struct Table {
         unsigned char bytes[256];
         Table() {
-            for (int c = 0; c < 256; ++c) bytes[c] = DefaultSwapCase(static_cast<unsigned char>(c));
+            for (int c = 0; c < 256; ++c)
+                bytes[c] = DefaultSwapCase(static_cast<unsigned char>(c));
         }
     } table;
     return table.bytes;
@@ -42,8 +43,7 @@ void BuildByteSet(const std::string& chars, std::uint8_t* set) {
 
 } // namespace
 
-TRegExpr::TRegExpr()
-    : spaceChars_(DefaultSpaceCharacters), lineSeparators_(DefaultLineSeparators) {
+TRegExpr::TRegExpr() : spaceChars_(DefaultSpaceCharacters), lineSeparators_(DefaultLineSeparators) {
     modifiers_ = ModifierR | ModifierS | ModifierG;
     programModifiers_ = modifiers_;
     std::memcpy(swapTable_, DefaultSwapTable(), sizeof swapTable_);
@@ -54,13 +54,15 @@ TRegExpr::TRegExpr()
     std::memcpy(wordSet_, defaultWordSet.bits, sizeof wordSet_);
     RebuildLineSeparatorSet();
     ClearGroups();
-    for (int k = RegLoopCounter; k < RegCount; ++k) regs_[k] = 0;
+    for (int k = RegLoopCounter; k < RegCount; ++k)
+        regs_[k] = 0;
 }
 
 TRegExpr::~TRegExpr() = default;
 
 void TRegExpr::ClearGroups() {
-    for (int k = RegGroupStart; k < RegGroupEnd + NSUBEXP; ++k) regs_[k] = -1;
+    for (int k = RegGroupStart; k < RegGroupEnd + NSUBEXP; ++k)
+        regs_[k] = -1;
 }
 
 void TRegExpr::DiscardProgram() {
@@ -107,7 +109,8 @@ void TRegExpr::SetModifier(char letter, bool on) {
 std::string TRegExpr::ModifierStr() const {
     static const char letters[] = "irsgmx";
     std::string set, cleared;
-    for (int k = 0; k < 6; ++k) ((modifiers_ >> k) & 1 ? set : cleared) += letters[k];
+    for (int k = 0; k < 6; ++k)
+        ((modifiers_ >> k) & 1 ? set : cleared) += letters[k];
     return cleared.empty() ? set : set + "-" + cleared;
 }
 
@@ -166,7 +169,9 @@ void TRegExpr::SetSwapCase(TSwapCaseFunction function) {
     DiscardProgram();
 }
 
-void TRegExpr::RebuildLineSeparatorSet() { BuildByteSet(lineSeparators_, lineSeparatorSet_); }
+void TRegExpr::RebuildLineSeparatorSet() {
+    BuildByteSet(lineSeparators_, lineSeparatorSet_);
+}
 
 std::string TRegExpr::RequiredText() const {
     if (requiredText_ == 0) return std::string();
@@ -189,7 +194,8 @@ std::ptrdiff_t TRegExpr::MatchLen(int n) const {
 std::string TRegExpr::Match(int n) const {
     std::ptrdiff_t length = MatchLen(n);
     if (length < 0) return std::string();
-    return input_.substr(static_cast<std::size_t>(regs_[RegGroupStart + n]), static_cast<std::size_t>(length));
+    return input_.substr(static_cast<std::size_t>(regs_[RegGroupStart + n]),
+                         static_cast<std::size_t>(length));
 }
 
 void TRegExpr::Fail(std::int32_t code) {
@@ -207,39 +213,73 @@ void TRegExpr::ReportError(std::int32_t code) {
 
 std::string TRegExpr::ErrorText(std::int32_t code) const {
     switch (code) {
-    case 0: return "No errors";
-    case 102: return "TRegExpr(comp): ParseReg Too Many ()";
-    case 103: case 104: return "TRegExpr(comp): ParseReg Unmatched ()";
-    case 105: return "TRegExpr(comp): ParseReg Junk On End";
-    case 106: return "TRegExpr(comp): *+ Operand Could Be Empty";
-    case 107: return "TRegExpr(comp): Nested *?+";
-    case 108: return "TRegExpr(comp): Bad Hex Digit";
-    case 109: return "TRegExpr(comp): Invalid [] Range";
-    case 110: return "TRegExpr(comp): Parse Atom Trailing \\";
-    case 111: return "TRegExpr(comp): No Hex Code After \\x";
-    case 112: return "TRegExpr(comp): Hex Code After \\x Is Too Big";
-    case 113: return "TRegExpr(comp): Unmatched []";
-    case 114: return "TRegExpr(comp): Internal Urp";
-    case 115: return "TRegExpr(comp): ?+*{ Follows Nothing";
-    case 116: return "TRegExpr(comp): Trailing \\";
-    case 119: return "TRegExpr(comp): RarseAtom Internal Disaster";
-    case 122: return "TRegExpr(comp): BRACES Argument Too Big";
-    case 124: return "TRegExpr(comp): BRACE Min Param Greater then Max";
-    case 125: return "TRegExpr(comp): Unclosed (?#Comment)";
-    case 127: return "TRegExpr(comp): Urecognized Modifier";
-    case 128: return "TRegExpr(comp): LinePairedSeparator must countain two different chars or no chars at all";
-    case 1000: return "TRegExpr(exec): RegRepeat Called Inappropriately";
-    case 1001: return "TRegExpr(exec): MatchPrim Memory Corruption";
-    case 1002: return "TRegExpr(exec): MatchPrim Corrupted Pointers";
-    case 1003: return "TRegExpr(exec): Not Assigned Expression Property";
-    case 1004: return "TRegExpr(exec): Corrupted Program";
-    case 1005: return "TRegExpr(exec): No Input String Specified";
-    case 1006: return "TRegExpr(exec): Offset Must Be Greater Then 0";
-    case 1014: return "TRegExpr(exec): Loop Stack Exceeded";
-    case 1015: return "TRegExpr(exec): Loop Without LoopEntry !";
-    case 1016: return "TRegExpr(exec): Backtrack Limit Exceeded";
-    case 1017: return "TRegExpr(exec): Backtrack Stack Exceeded";
-    default: return "Unknown error";
+    case 0:
+        return "No errors";
+    case 102:
+        return "TRegExpr(comp): ParseReg Too Many ()";
+    case 103:
+    case 104:
+        return "TRegExpr(comp): ParseReg Unmatched ()";
+    case 105:
+        return "TRegExpr(comp): ParseReg Junk On End";
+    case 106:
+        return "TRegExpr(comp): *+ Operand Could Be Empty";
+    case 107:
+        return "TRegExpr(comp): Nested *?+";
+    case 108:
+        return "TRegExpr(comp): Bad Hex Digit";
+    case 109:
+        return "TRegExpr(comp): Invalid [] Range";
+    case 110:
+        return "TRegExpr(comp): Parse Atom Trailing \\";
+    case 111:
+        return "TRegExpr(comp): No Hex Code After \\x";
+    case 112:
+        return "TRegExpr(comp): Hex Code After \\x Is Too Big";
+    case 113:
+        return "TRegExpr(comp): Unmatched []";
+    case 114:
+        return "TRegExpr(comp): Internal Urp";
+    case 115:
+        return "TRegExpr(comp): ?+*{ Follows Nothing";
+    case 116:
+        return "TRegExpr(comp): Trailing \\";
+    case 119:
+        return "TRegExpr(comp): RarseAtom Internal Disaster";
+    case 122:
+        return "TRegExpr(comp): BRACES Argument Too Big";
+    case 124:
+        return "TRegExpr(comp): BRACE Min Param Greater then Max";
+    case 125:
+        return "TRegExpr(comp): Unclosed (?#Comment)";
+    case 127:
+        return "TRegExpr(comp): Urecognized Modifier";
+    case 128:
+        return "TRegExpr(comp): LinePairedSeparator must countain two different chars or no chars at all";
+    case 1000:
+        return "TRegExpr(exec): RegRepeat Called Inappropriately";
+    case 1001:
+        return "TRegExpr(exec): MatchPrim Memory Corruption";
+    case 1002:
+        return "TRegExpr(exec): MatchPrim Corrupted Pointers";
+    case 1003:
+        return "TRegExpr(exec): Not Assigned Expression Property";
+    case 1004:
+        return "TRegExpr(exec): Corrupted Program";
+    case 1005:
+        return "TRegExpr(exec): No Input String Specified";
+    case 1006:
+        return "TRegExpr(exec): Offset Must Be Greater Then 0";
+    case 1014:
+        return "TRegExpr(exec): Loop Stack Exceeded";
+    case 1015:
+        return "TRegExpr(exec): Loop Without LoopEntry !";
+    case 1016:
+        return "TRegExpr(exec): Backtrack Limit Exceeded";
+    case 1017:
+        return "TRegExpr(exec): Backtrack Stack Exceeded";
+    default:
+        return "Unknown error";
     }
 }
 

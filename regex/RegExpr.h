@@ -127,7 +127,7 @@ private:
     enum : int {
         RegGroupStart = 0,
         RegGroupEnd = NSUBEXP,
-        RegLoopCounter = 2 * NSUBEXP,                        // levels 1-10 at +1..+10
+        RegLoopCounter = 2 * NSUBEXP,                         // levels 1-10 at +1..+10
         RegLoopIterStart = RegLoopCounter + LoopStackMax + 1, // levels 1-10 at +1..+10
         RegLoopLevel = RegLoopIterStart + LoopStackMax + 1,
         RegCount
@@ -163,7 +163,7 @@ private:
     std::int32_t parsePosition_ = 0; // reported with compile errors, 0 otherwise
 
     std::string spaceChars_;
-    std::string wordChars_; // used once set; until then the shared default (saves an allocation
+    std::string wordChars_;        // used once set; until then the shared default (saves an allocation
     bool customWordChars_ = false; // per engine, and MatchExpression makes one per call)
     std::string lineSeparators_;
     bool pairedSet_ = true;

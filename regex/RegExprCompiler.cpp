@@ -25,17 +25,31 @@ constexpr std::int32_t SizingMarker = -1;
 
 bool IsMeta(char c) {
     switch (c) {
-    case '^': case '$': case '.': case '[': case '(': case ')': case '|':
-    case '?': case '+': case '*': case '\\': case '{':
+    case '^':
+    case '$':
+    case '.':
+    case '[':
+    case '(':
+    case ')':
+    case '|':
+    case '?':
+    case '+':
+    case '*':
+    case '\\':
+    case '{':
         return true;
     default:
         return false;
     }
 }
 
-bool IsQuantifierChar(char c) { return c == '*' || c == '+' || c == '?' || c == '{'; }
+bool IsQuantifierChar(char c) {
+    return c == '*' || c == '+' || c == '?' || c == '{';
+}
 
-bool IsExtendedBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsExtendedBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -44,8 +58,12 @@ int HexValue(char c) {
     return -1;
 }
 
-void SetBit(std::uint8_t* set, unsigned char c) { set[c >> 3] |= std::uint8_t(1u << (c & 7)); }
-bool HasBit(const std::uint8_t* set, unsigned char c) { return (set[c >> 3] >> (c & 7)) & 1; }
+void SetBit(std::uint8_t* set, unsigned char c) {
+    set[c >> 3] |= std::uint8_t(1u << (c & 7));
+}
+bool HasBit(const std::uint8_t* set, unsigned char c) {
+    return (set[c >> 3] >> (c & 7)) & 1;
+}
 
 // Bit count without relying on a popcount instruction (which the default target lacks, making
 // std::popcount a library call on the compiler's hot path).
@@ -65,14 +83,35 @@ bool ParseModifierText(const std::string& text, std::uint32_t& modifiers) {
     for (char c : text) {
         std::uint32_t bit = 0;
         switch (c) {
-        case '-': on = false; continue;
-        case 'i': case 'I': bit = ModifierI; break;
-        case 'r': case 'R': bit = ModifierR; break;
-        case 's': case 'S': bit = ModifierS; break;
-        case 'g': case 'G': bit = ModifierG; break;
-        case 'm': case 'M': bit = ModifierM; break;
-        case 'x': case 'X': bit = ModifierX; break;
-        default: return false;
+        case '-':
+            on = false;
+            continue;
+        case 'i':
+        case 'I':
+            bit = ModifierI;
+            break;
+        case 'r':
+        case 'R':
+            bit = ModifierR;
+            break;
+        case 's':
+        case 'S':
+            bit = ModifierS;
+            break;
+        case 'g':
+        case 'G':
+            bit = ModifierG;
+            break;
+        case 'm':
+        case 'M':
+            bit = ModifierM;
+            break;
+        case 'x':
+        case 'X':
+            bit = ModifierX;
+            break;
+        default:
+            return false;
         }
         if (on)
             result |= bit;
@@ -196,7 +235,8 @@ private:
         std::memcpy(words, members, sizeof words);
         words[0] &= ~std::uint64_t(1);
         int count = 0;
-        for (std::uint64_t w : words) count += PopCount(w);
+        for (std::uint64_t w : words)
+            count += PopCount(w);
         unsigned char small[3] = {0, 0, 0};
         if (count <= 3) {
             int found = 0;
@@ -207,8 +247,10 @@ private:
         if (count <= 3) {
             EmitNode(negate ? OpSetSmallNot : OpSetSmall);
             // The members in increasing order, the largest repeated to fill.
-            for (int k = count; k < 3 && count > 0; ++k) small[k] = small[count - 1];
-            for (unsigned char b : small) EmitByte(b);
+            for (int k = count; k < 3 && count > 0; ++k)
+                small[k] = small[count - 1];
+            for (unsigned char b : small)
+                EmitByte(b);
             return;
         }
         EmitNode(OpSetBits);
@@ -251,10 +293,12 @@ private:
             if (!(flags & HasWidth)) flagp &= ~HasWidth;
             flagp |= flags & StartsWithStar;
         }
-        std::int32_t ender = EmitNode(inGroup ? std::uint8_t(OpGroupCloseBase + groupNumber) : std::uint8_t(OpEnd));
+        std::int32_t ender =
+            EmitNode(inGroup ? std::uint8_t(OpGroupCloseBase + groupNumber) : std::uint8_t(OpEnd));
         Tail(ret, ender);
         if (!sizing_)
-            for (std::int32_t br = ret; br != 0; br = Next(br)) OpTail(br, ender);
+            for (std::int32_t br = ret; br != 0; br = Next(br))
+                OpTail(br, ender);
         if (inGroup) {
             if (AtEnd() || Cur() != ')') Error(103);
             ++pos_;
@@ -288,7 +332,8 @@ private:
     bool ParseBraces(std::int32_t& minCount, std::int32_t& maxCount) {
         std::size_t p = pos_ + 1;
         std::size_t minStart = p;
-        while (p < text_.size() && text_[p] >= '0' && text_[p] <= '9') ++p;
+        while (p < text_.size() && text_[p] >= '0' && text_[p] <= '9')
+            ++p;
         std::size_t minEnd = p;
         if (minEnd == minStart || p >= text_.size()) return false;
         std::size_t maxStart = 0, maxEnd = 0;
@@ -297,7 +342,8 @@ private:
             hasComma = true;
             ++p;
             maxStart = p;
-            while (p < text_.size() && text_[p] >= '0' && text_[p] <= '9') ++p;
+            while (p < text_.size() && text_[p] >= '0' && text_[p] <= '9')
+                ++p;
             maxEnd = p;
             if (p >= text_.size() || text_[p] != '}') return false;
         } else if (text_[p] != '}') {
@@ -308,7 +354,8 @@ private:
             pos_ = to;
             if (to - from > 8) Error(122);
             std::int32_t v = 0;
-            for (std::size_t k = from; k < to; ++k) v = v * 10 + (text_[k] - '0');
+            for (std::size_t k = from; k < to; ++k)
+                v = v * 10 + (text_[k] - '0');
             return v;
         };
         minCount = number(minStart, minEnd);
@@ -324,7 +371,8 @@ private:
         return true;
     }
 
-    void EmitComplexLoop(std::uint8_t loopKind, std::int32_t atom, std::int32_t minCount, std::int32_t maxCount) {
+    void EmitComplexLoop(std::uint8_t loopKind, std::int32_t atom, std::int32_t minCount,
+                         std::int32_t maxCount) {
         InsertOperator(OpLoopEnter, atom, 0);
         std::int32_t loop = EmitNode(loopKind);
         EmitInt(minCount);
@@ -430,12 +478,18 @@ private:
     // The character after "\" (already consumed); reads the digits of \x.
     unsigned char TranslateEscape(char c) {
         switch (c) {
-        case 'a': return 7;
-        case 'e': return 27;
-        case 'f': return 12;
-        case 'n': return 10;
-        case 'r': return 13;
-        case 't': return 9;
+        case 'a':
+            return 7;
+        case 'e':
+            return 27;
+        case 'f':
+            return 12;
+        case 'n':
+            return 10;
+        case 'r':
+            return 13;
+        case 't':
+            return 9;
         case 'x': {
             if (AtEnd()) Error(111);
             int value = 0;
@@ -472,12 +526,14 @@ private:
     // Bits from..to (never the zero byte), a byte at a time where whole bytes are covered.
     void AddRange(std::uint8_t* set, int from, int to) {
         int c = from < 1 ? 1 : from;
-        while (c <= to && (c & 7) != 0) SetBit(set, static_cast<unsigned char>(c++));
+        while (c <= to && (c & 7) != 0)
+            SetBit(set, static_cast<unsigned char>(c++));
         while (c + 7 <= to) {
             set[c >> 3] = 0xFF;
             c += 8;
         }
-        while (c <= to) SetBit(set, static_cast<unsigned char>(c++));
+        while (c <= to)
+            SetBit(set, static_cast<unsigned char>(c++));
     }
 
     // After "[" (consumed).
@@ -495,8 +551,9 @@ private:
             if (v == 0) {
                 // The zero byte is the end-of-input marker and cannot be a member.
                 if (first)
-                    throw EAssertionFailed("TRegExpr.ParseAtom(subroutine EmitRangeC): empty range (RegExpr.cpp, line " +
-                                           std::to_string(__LINE__) + ")");
+                    throw EAssertionFailed(
+                        "TRegExpr.ParseAtom(subroutine EmitRangeC): empty range (RegExpr.cpp, line " +
+                        std::to_string(__LINE__) + ")");
             } else {
                 SetBit(set, v);
             }
@@ -631,7 +688,8 @@ private:
             if (Cur() == '?' && !AtEnd()) {
                 if (pos_ + 1 < text_.size() && text_[pos_ + 1] == '#') {
                     pos_ += 2;
-                    while (!AtEnd() && Cur() != ')') ++pos_;
+                    while (!AtEnd() && Cur() != ')')
+                        ++pos_;
                     if (AtEnd()) Error(125);
                     ++pos_;
                 } else {
@@ -670,10 +728,18 @@ private:
                 break;
             }
             switch (e) {
-            case 'A': ret = EmitNode(OpTextStart); break;
-            case 'Z': ret = EmitNode(OpTextEnd); break;
-            case 'b': ret = EmitNode(OpWordBoundary); break;
-            case 'B': ret = EmitNode(OpNotWordBoundary); break;
+            case 'A':
+                ret = EmitNode(OpTextStart);
+                break;
+            case 'Z':
+                ret = EmitNode(OpTextEnd);
+                break;
+            case 'b':
+                ret = EmitNode(OpWordBoundary);
+                break;
+            case 'B':
+                ret = EmitNode(OpNotWordBoundary);
+                break;
             case 'd':
                 ret = EmitNode(OpDigit);
                 flagp = HasWidth | SimpleNode;
@@ -682,7 +748,10 @@ private:
                 ret = EmitNode(OpNonDigit);
                 flagp = HasWidth | SimpleNode;
                 break;
-            case 's': case 'S': case 'w': case 'W': {
+            case 's':
+            case 'S':
+            case 'w':
+            case 'W': {
                 std::uint8_t set[32] = {};
                 SetOfChars(e == 's' || e == 'S' ? re_.spaceChars_ : re_.WordCharacters(), set);
                 ret = sizing_ ? SizingMarker : emit_;
@@ -713,13 +782,16 @@ private:
         }
         default:
             if (On(ModifierX) && IsExtendedBlank(c)) {
-                while (!AtEnd() && IsExtendedBlank(Cur())) ++pos_;
+                while (!AtEnd() && IsExtendedBlank(Cur()))
+                    ++pos_;
                 ret = EmitNode(OpSkip);
                 break;
             }
             if (On(ModifierX) && c == '#') {
-                while (!AtEnd() && Cur() != '\r' && Cur() != '\n') ++pos_;
-                while (!AtEnd() && (Cur() == '\r' || Cur() == '\n')) ++pos_;
+                while (!AtEnd() && Cur() != '\r' && Cur() != '\n')
+                    ++pos_;
+                while (!AtEnd() && (Cur() == '\r' || Cur() == '\n'))
+                    ++pos_;
                 ret = EmitNode(OpSkip);
                 break;
             }
@@ -736,7 +808,8 @@ private:
         bool extended = On(ModifierX);
         std::size_t end = start;
         if (text_[end] == '{') ++end;
-        while (end < text_.size() && !IsMeta(text_[end]) && !(extended && text_[end] == '#')) ++end;
+        while (end < text_.size() && !IsMeta(text_[end]) && !(extended && text_[end] == '#'))
+            ++end;
         std::size_t length = end - start;
         if (length == 0) Error(119);
         if (length > 1 && end < text_.size() && IsQuantifierChar(text_[end])) --length;
@@ -780,7 +853,8 @@ void TRegExpr::BuildProgram(const std::string& expression) {
             // Switches leave OpSkip nodes, which match the empty string: the first node that
             // matters comes after them.
             std::int32_t first = scan;
-            while (prog[first] == OpSkip && next(first) != 0) first = next(first);
+            while (prog[first] == OpSkip && next(first) != 0)
+                first = next(first);
             if (prog[first] == OpLiteral)
                 firstByte_ = prog[first + NodeHeaderSize];
             else if (prog[first] == OpTextStart)
@@ -820,7 +894,8 @@ void TRegExpr::BuildProgram(const std::string& expression) {
         std::uint64_t words[4];
         std::memcpy(words, firstCharSet_, sizeof words);
         int members = 0;
-        for (std::uint64_t w : words) members += PopCount(w);
+        for (std::uint64_t w : words)
+            members += PopCount(w);
         firstCharOnly_ = -1;
         if (members == 1 && !(words[0] & 1))
             for (int k = 0; k < 4; ++k)
@@ -849,7 +924,10 @@ void TRegExpr::FillFirstCharSet(std::int32_t node, std::vector<std::uint8_t>& vi
     auto addNode = [&](std::int32_t n) {
         const std::uint8_t* operand = prog + n + NodeHeaderSize;
         switch (prog[n]) {
-        case OpAnyChar: case OpAnyInLine: case OpBackref: case OpBackrefFold:
+        case OpAnyChar:
+        case OpAnyInLine:
+        case OpBackref:
+        case OpBackrefFold:
             addAll();
             break;
         case OpLiteral:
@@ -860,21 +938,24 @@ void TRegExpr::FillFirstCharSet(std::int32_t node, std::vector<std::uint8_t>& vi
             add(SwapCase(operand[0]));
             break;
         case OpDigit:
-            for (int c = '0'; c <= '9'; ++c) add(static_cast<unsigned char>(c));
+            for (int c = '0'; c <= '9'; ++c)
+                add(static_cast<unsigned char>(c));
             break;
         case OpNonDigit:
             for (int c = 0; c < 256; ++c)
                 if (c < '0' || c > '9') add(static_cast<unsigned char>(c));
             break;
         case OpSetSmall:
-            for (int k = 0; k < 3; ++k) add(operand[k]);
+            for (int k = 0; k < 3; ++k)
+                add(operand[k]);
             break;
         case OpSetSmallNot:
             for (int c = 0; c < 256; ++c)
                 if (c != operand[0] && c != operand[1] && c != operand[2]) add(static_cast<unsigned char>(c));
             break;
         case OpSetBits:
-            for (int k = 0; k < 32; ++k) firstCharSet_[k] |= operand[k];
+            for (int k = 0; k < 32; ++k)
+                firstCharSet_[k] |= operand[k];
             break;
         default:
             Fail(1001);
@@ -885,7 +966,11 @@ void TRegExpr::FillFirstCharSet(std::int32_t node, std::vector<std::uint8_t>& vi
         visited[static_cast<std::size_t>(node)] = 1;
         std::uint8_t kind = prog[node];
         switch (kind) {
-        case OpEnd: case OpAnyChar: case OpAnyInLine: case OpBackref: case OpBackrefFold:
+        case OpEnd:
+        case OpAnyChar:
+        case OpAnyInLine:
+        case OpBackref:
+        case OpBackrefFold:
             addAll();
             return;
         case OpTextEnd:
@@ -893,7 +978,8 @@ void TRegExpr::FillFirstCharSet(std::int32_t node, std::vector<std::uint8_t>& vi
             return;
         case OpLineEnd:
             add(0);
-            for (char c : lineSeparators_) add(static_cast<unsigned char>(c));
+            for (char c : lineSeparators_)
+                add(static_cast<unsigned char>(c));
             // "$" also matches in front of a paired separator whose head is not among the
             // single separators; without it the search would skip that position.
             if (pairedSet_) add(pairedHead_);
@@ -910,28 +996,43 @@ void TRegExpr::FillFirstCharSet(std::int32_t node, std::vector<std::uint8_t>& vi
             node += NodeHeaderSize;
             continue;
         }
-        case OpLiteral: case OpLiteralFold: case OpDigit: case OpNonDigit:
-        case OpSetSmall: case OpSetSmallNot: case OpSetBits:
+        case OpLiteral:
+        case OpLiteralFold:
+        case OpDigit:
+        case OpNonDigit:
+        case OpSetSmall:
+        case OpSetSmallNot:
+        case OpSetBits:
             addNode(node);
             return;
-        case OpStarSimple: case OpStarSimpleLazy:
+        case OpStarSimple:
+        case OpStarSimpleLazy:
             addNode(node + NodeHeaderSize);
             break;
-        case OpPlusSimple: case OpPlusSimpleLazy:
+        case OpPlusSimple:
+        case OpPlusSimpleLazy:
             addNode(node + NodeHeaderSize);
             return;
-        case OpCountSimple: case OpCountSimpleLazy:
+        case OpCountSimple:
+        case OpCountSimpleLazy:
             addNode(node + NodeHeaderSize + CountOperandSize);
             if (ReadInt(prog + node + NodeHeaderSize) > 0) return;
             break;
-        case OpLoop: case OpLoopLazy:
+        case OpLoop:
+        case OpLoopLazy:
             FillFirstCharSet(node + ReadInt(prog + node + NodeHeaderSize + 8), visited);
             // What follows the loop is added even when its minimum is above 0: a body that
             // can match the empty string (such as "(x{0,3})") ends the loop at once, so the
             // following text may begin the match.
             break;
-        case OpTextStart: case OpLineStart: case OpBack: case OpEmpty: case OpSkip:
-        case OpWordBoundary: case OpNotWordBoundary: case OpLoopEnter:
+        case OpTextStart:
+        case OpLineStart:
+        case OpBack:
+        case OpEmpty:
+        case OpSkip:
+        case OpWordBoundary:
+        case OpNotWordBoundary:
+        case OpLoopEnter:
             break;
         default:
             if (IsGroupOpen(kind) || IsGroupClose(kind)) break;

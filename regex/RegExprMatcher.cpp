@@ -5,8 +5,8 @@
 // a loop counter after a failed call, it records the old value on an undo trail. Failing pops
 // the newest choice point, undoes the trail down to its height and resumes there. Results
 // are those of the recursive walk, without its depth limit.
-#include "regex/RegExpr.h"
 #include "regex/RegExprMatcher.h"
+#include "regex/RegExpr.h"
 #include "regex/RegExprProgram.h"
 
 #include <cstring>
@@ -23,14 +23,17 @@ namespace {
 // fourteen nested groups in a loop needs about a quarter of it).
 constexpr std::size_t MaxBacktrackBytes = std::size_t(1) << 30;
 
-inline bool InSet(const std::uint8_t* set, unsigned char c) { return (set[c >> 3] >> (c & 7)) & 1; }
+inline bool InSet(const std::uint8_t* set, unsigned char c) {
+    return (set[c >> 3] >> (c & 7)) & 1;
+}
 
 } // namespace
 
 bool TRegExpr::Exec(const std::string& input) {
     // The text ends at its first zero byte: that byte is the end-of-input marker.
     const void* zero = std::memchr(input.data(), 0, input.size());
-    std::size_t length = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - input.data()) : input.size();
+    std::size_t length =
+        zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - input.data()) : input.size();
     input_.assign(input.data(), length); // keeps the buffer when it is large enough
     hasInput_ = true;
     return ExecFrom(1);
@@ -63,7 +66,8 @@ bool TRegExpr::ExecFrom(std::ptrdiff_t offset) {
         for (std::ptrdiff_t at = start; at + n <= inputLength_ && !found; ++at) {
             if (in[at] != head && in[at] != headOther) continue;
             std::ptrdiff_t k = 1;
-            while (k < n && (in[at + k] == required[k] || in[at + k] == swapTable_[required[k]])) ++k;
+            while (k < n && (in[at + k] == required[k] || in[at + k] == swapTable_[required[k]]))
+                ++k;
             found = k == n;
         }
         if (!found) return false;
@@ -123,28 +127,35 @@ std::ptrdiff_t TRegExpr::RegRepeat(std::int32_t node, std::ptrdiff_t max) {
         break;
     case OpLiteral: {
         unsigned char c = operand[0];
-        while (n < limit && p[n] == c) ++n;
+        while (n < limit && p[n] == c)
+            ++n;
         break;
     }
     case OpLiteralFold: {
         unsigned char c = operand[0], other = SwapCase(c);
-        while (n < limit && (p[n] == c || p[n] == other)) ++n;
+        while (n < limit && (p[n] == c || p[n] == other))
+            ++n;
         break;
     }
     case OpDigit:
-        while (n < limit && p[n] >= '0' && p[n] <= '9') ++n;
+        while (n < limit && p[n] >= '0' && p[n] <= '9')
+            ++n;
         break;
     case OpNonDigit:
-        while (n < limit && (p[n] < '0' || p[n] > '9')) ++n;
+        while (n < limit && (p[n] < '0' || p[n] > '9'))
+            ++n;
         break;
     case OpSetSmall:
-        while (n < limit && (p[n] == operand[0] || p[n] == operand[1] || p[n] == operand[2])) ++n;
+        while (n < limit && (p[n] == operand[0] || p[n] == operand[1] || p[n] == operand[2]))
+            ++n;
         break;
     case OpSetSmallNot:
-        while (n < limit && p[n] != operand[0] && p[n] != operand[1] && p[n] != operand[2]) ++n;
+        while (n < limit && p[n] != operand[0] && p[n] != operand[1] && p[n] != operand[2])
+            ++n;
         break;
     case OpSetBits:
-        while (n < limit && InSet(operand, p[n])) ++n;
+        while (n < limit && InSet(operand, p[n]))
+            ++n;
         break;
     case OpBackref:
     case OpBackrefFold: {
@@ -197,7 +208,9 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
     std::int32_t node = start;
 
     // What the two vectors hold; checked only when one of them is about to grow.
-    auto backtrackBytes = [&] { return choices_.capacity() * sizeof(Choice) + trail_.capacity() * sizeof(TrailEntry); };
+    auto backtrackBytes = [&] {
+        return choices_.capacity() * sizeof(Choice) + trail_.capacity() * sizeof(TrailEntry);
+    };
     // A change of a register is recorded only while a choice point could need it undone.
     auto setReg = [&](int slot, std::int64_t value) {
         if (!choices_.empty()) {
@@ -206,10 +219,11 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
         }
         regs[slot] = value;
     };
-    auto push = [&](Choice::Type type, std::int32_t at, std::int64_t count, std::int64_t bound, std::int32_t level,
-                    std::int16_t lookahead) {
+    auto push = [&](Choice::Type type, std::int32_t at, std::int64_t count, std::int64_t bound,
+                    std::int32_t level, std::int16_t lookahead) {
         if (choices_.size() == choices_.capacity() && backtrackBytes() >= MaxBacktrackBytes / 2) Fail(1017);
-        choices_.push_back(Choice{type, lookahead, at, static_cast<std::uint32_t>(trail_.size()), level, pos, count, bound});
+        choices_.push_back(
+            Choice{type, lookahead, at, static_cast<std::uint32_t>(trail_.size()), level, pos, count, bound});
     };
     auto kindOf = [&](std::int32_t n) { return prog[n]; };
     auto nextOf = [&](std::int32_t n) {
@@ -238,7 +252,8 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
         case OpAnyInLine: {
             if (pos >= length) goto fail;
             unsigned char c = in[pos];
-            if (isLineSeparator(c) || (pairedSet_ && c == pairedHead_ && in[pos + 1] == pairedTail_)) goto fail;
+            if (isLineSeparator(c) || (pairedSet_ && c == pairedHead_ && in[pos + 1] == pairedTail_))
+                goto fail;
             ++pos;
             break;
         }
@@ -396,13 +411,15 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
             std::int64_t i;
             if (greedy) {
                 i = count;
-                while (i >= minCount && !fits(i)) --i;
+                while (i >= minCount && !fits(i))
+                    --i;
                 if (i < minCount) goto fail;
                 pos = s;
                 if (i > minCount) push(Choice::RepeatGreedy, next, i, minCount, step, lookahead);
             } else {
                 i = minCount;
-                while (i <= count && !fits(i)) ++i;
+                while (i <= count && !fits(i))
+                    ++i;
                 if (i > count) goto fail;
                 pos = s;
                 if (i < count) push(Choice::RepeatLazy, next, i, count, step, lookahead);
@@ -471,7 +488,8 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
             if (choices_.empty()) return false;
             if (backtrackLimit_ != 0 && ++backtrackSteps_ > backtrackLimit_) Fail(1016);
             Choice& choice = choices_.back();
-            for (std::size_t k = trail_.size(); k > choice.trail; --k) regs[trail_[k - 1].Slot()] = trail_[k - 1].Old();
+            for (std::size_t k = trail_.size(); k > choice.trail; --k)
+                regs[trail_[k - 1].Slot()] = trail_[k - 1].Old();
             trail_.resize(choice.trail);
             pos = static_cast<std::ptrdiff_t>(choice.pos);
             switch (choice.type) {
@@ -494,14 +512,16 @@ bool TRegExpr::MatchPrim(std::int32_t start) {
                     return choice.lookahead < 0 || in[choice.pos + k * step] == choice.lookahead;
                 };
                 if (greedy) {
-                    do --i;
+                    do
+                        --i;
                     while (i >= choice.bound && !fits(i));
                     if (i < choice.bound) {
                         choices_.pop_back();
                         continue;
                     }
                 } else {
-                    do ++i;
+                    do
+                        ++i;
                     while (i <= choice.bound && !fits(i));
                     if (i > choice.bound) {
                         choices_.pop_back();

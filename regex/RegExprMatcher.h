@@ -11,7 +11,7 @@ namespace quillmark {
 
 struct TRegExpr::Choice {
     enum Type : std::uint8_t {
-        Alternative, // node: the next alternative to try
+        Alternative,  // node: the next alternative to try
         RepeatGreedy, // node: what follows; pos: start s; count: current i; bound: min
         RepeatLazy,   // node: what follows; pos: start s; count: current i; bound: count
         LoopExit,     // node: the OpLoop node; level: its loop level (greedy: leave the loop)
@@ -33,10 +33,13 @@ struct TRegExpr::Choice {
 struct TRegExpr::TrailEntry {
     std::uint64_t packed;
     static TrailEntry Make(int slot, std::int64_t old) {
-        return TrailEntry{(std::uint64_t(slot) << 56) | (std::uint64_t(old + 1) & ((std::uint64_t(1) << 56) - 1))};
+        return TrailEntry{(std::uint64_t(slot) << 56) |
+                          (std::uint64_t(old + 1) & ((std::uint64_t(1) << 56) - 1))};
     }
     int Slot() const { return static_cast<int>(packed >> 56); }
-    std::int64_t Old() const { return static_cast<std::int64_t>(packed & ((std::uint64_t(1) << 56) - 1)) - 1; }
+    std::int64_t Old() const {
+        return static_cast<std::int64_t>(packed & ((std::uint64_t(1) << 56) - 1)) - 1;
+    }
 };
 
 } // namespace quillmark

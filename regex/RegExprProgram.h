@@ -45,7 +45,7 @@ enum TOpKind : std::uint8_t {
     OpGroupCloseBase = 54, // OpGroupClose n = 54 + n
 };
 
-constexpr int NodeHeaderSize = 5;  // kind + next offset
+constexpr int NodeHeaderSize = 5;   // kind + next offset
 constexpr int CountOperandSize = 8; // min, max
 constexpr int LoopOperandSize = 12; // min, max, offset back to the body
 constexpr std::int32_t MaxCount = 2147483646;
@@ -56,10 +56,16 @@ inline std::int32_t ReadInt(const std::uint8_t* p) {
     return v;
 }
 
-inline void WriteInt(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, sizeof v); }
+inline void WriteInt(std::uint8_t* p, std::int32_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
-inline bool IsGroupOpen(std::uint8_t kind) { return kind > OpGroupOpenBase && kind <= OpGroupOpenBase + 14; }
-inline bool IsGroupClose(std::uint8_t kind) { return kind > OpGroupCloseBase && kind <= OpGroupCloseBase + 14; }
+inline bool IsGroupOpen(std::uint8_t kind) {
+    return kind > OpGroupOpenBase && kind <= OpGroupOpenBase + 14;
+}
+inline bool IsGroupClose(std::uint8_t kind) {
+    return kind > OpGroupCloseBase && kind <= OpGroupCloseBase + 14;
+}
 
 } // namespace quillmark::regexprogram
 

@@ -32,9 +32,11 @@ CompileOutcome CompileError(const std::string& expression) {
 
 std::string Rx(int groups, const std::string& open, const std::string& core, const std::string& close) {
     std::string text;
-    for (int k = 0; k < groups; ++k) text += open;
+    for (int k = 0; k < groups; ++k)
+        text += open;
     text += core;
-    for (int k = 0; k < groups; ++k) text += close;
+    for (int k = 0; k < groups; ++k)
+        text += close;
     return text;
 }
 
@@ -61,13 +63,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"(a", 103, 2}, ErrorCase{"(a|b", 103, 4}, ErrorCase{"[a", 113, 2},
                       ErrorCase{"[^", 113, 2}, ErrorCase{"a**", 107, 2}, ErrorCase{"a*??", 107, 3},
                       ErrorCase{"a{2}{3}", 107, 4}, ErrorCase{"a{2}{x}", 107, 4}, ErrorCase{"a{3,2}", 124, 5},
-                      ErrorCase{"[z-a]", 109, 3}, ErrorCase{"[a-c-b]", 109, 5},
-                      ErrorCase{"(?z)", 127, 3}, ErrorCase{"(?i", 127, 3}, ErrorCase{"(a|)*", 106, 4},
-                      ErrorCase{"(a*)*", 106, 4}, ErrorCase{"(a|)*?", 106, 4}, ErrorCase{"(a*)+", 106, 4},
-                      ErrorCase{"(a|){2}", 106, 4}, ErrorCase{"^*", 106, 1}, ErrorCase{"\\b{", 106, 2},
-                      ErrorCase{"\\", 116, 1}, ErrorCase{"[a\\", 110, 3}, ErrorCase{"\\xg1", 108, 2},
-                      ErrorCase{"\\x4", 111, 3}, ErrorCase{"\\x", 111, 2}, ErrorCase{"\\x{12", 111, 5},
-                      ErrorCase{"\\x{1g}", 108, 4}, ErrorCase{"\\x{123}", 112, 5}, ErrorCase{"a{123456789}", 122, 11},
+                      ErrorCase{"[z-a]", 109, 3}, ErrorCase{"[a-c-b]", 109, 5}, ErrorCase{"(?z)", 127, 3},
+                      ErrorCase{"(?i", 127, 3}, ErrorCase{"(a|)*", 106, 4}, ErrorCase{"(a*)*", 106, 4},
+                      ErrorCase{"(a|)*?", 106, 4}, ErrorCase{"(a*)+", 106, 4}, ErrorCase{"(a|){2}", 106, 4},
+                      ErrorCase{"^*", 106, 1}, ErrorCase{"\\b{", 106, 2}, ErrorCase{"\\", 116, 1},
+                      ErrorCase{"[a\\", 110, 3}, ErrorCase{"\\xg1", 108, 2}, ErrorCase{"\\x4", 111, 3},
+                      ErrorCase{"\\x", 111, 2}, ErrorCase{"\\x{12", 111, 5}, ErrorCase{"\\x{1g}", 108, 4},
+                      ErrorCase{"\\x{123}", 112, 5}, ErrorCase{"a{123456789}", 122, 11},
                       ErrorCase{"a{1,123456789}", 122, 13}, ErrorCase{"(?#comment", 125, 10}));
 
 TEST(CompileErrorsDetail, InvalidCyrillicRangeWithoutR) {
@@ -108,7 +110,8 @@ TEST(CompileErrorsDetail, ZeroAsFirstClassMemberIsAnAssertion) {
             re.Compile();
             ADD_FAILURE() << expression << " compiled";
         } catch (const EAssertionFailed& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("TRegExpr.ParseAtom(subroutine EmitRangeC): empty range", 0), 0u);
+            EXPECT_EQ(
+                std::string(e.what()).rfind("TRegExpr.ParseAtom(subroutine EmitRangeC): empty range", 0), 0u);
             EXPECT_TRUE(re.Program().empty());
         }
     }
@@ -133,8 +136,8 @@ TEST(CompileErrorsDetail, PairedSeparatorRules) {
             ADD_FAILURE() << "accepted " << bad;
         } catch (const ERegExpr& e) {
             EXPECT_EQ(e.ErrorNumber, 128);
-            EXPECT_EQ(std::string(e.what()),
-                      "TRegExpr(comp): LinePairedSeparator must countain two different chars or no chars at all (pos 0)");
+            EXPECT_EQ(std::string(e.what()), "TRegExpr(comp): LinePairedSeparator must countain two "
+                                             "different chars or no chars at all (pos 0)");
         }
     }
     re.SetLinePairedSeparator("");
@@ -145,8 +148,8 @@ TEST(CompileErrorsDetail, PairedSeparatorRules) {
 
 TEST(Compile, ValidOddities) {
     // Brace texts that are not counts are literals; so are a lone "{" and "(?)".
-    for (const char* expression : {"a{x}", "a{", "a{,5}", "{2}", "a{1,x}", "(?)", "(a|)?", "a{99999999}", "\\x{}",
-                                   "(?#c)", "a{0}", "x{2,}"})
+    for (const char* expression : {"a{x}", "a{", "a{,5}", "{2}", "a{1,x}", "(?)", "(a|)?", "a{99999999}",
+                                   "\\x{}", "(?#c)", "a{0}", "x{2,}"})
         EXPECT_EQ(CompileError(expression).code, 0) << expression;
     EXPECT_TRUE(MatchExpression("a{x}", "a{x}"));
     EXPECT_TRUE(MatchExpression("a{,5}", "a{,5}"));
@@ -189,15 +192,17 @@ TEST_P(Classes, Members) {
     for (const char* p = c.matching; *p; ++p)
         EXPECT_TRUE(MatchExpression(anchored, std::string(1, *p))) << c.expression << " should hold " << *p;
     for (const char* p = c.notMatching; *p; ++p)
-        EXPECT_FALSE(MatchExpression(anchored, std::string(1, *p))) << c.expression << " should not hold " << *p;
+        EXPECT_FALSE(MatchExpression(anchored, std::string(1, *p)))
+            << c.expression << " should not hold " << *p;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Classes,
-    ::testing::Values(ClassCase{"[]a]", "]a", "b["}, ClassCase{"[^]a]", "b[", "]a"}, ClassCase{"[a-]", "a-", "b"},
-                      ClassCase{"[-a]", "a-", "b"}, ClassCase{"[a-c-e]", "abcde", "f-"},
-                      ClassCase{"[^a-c]", "dz-", "abc"}, ClassCase{"[\\d-z]", "05-z", "ay"},
-                      ClassCase{"[a-\\d]", "a-5", "bD"}, ClassCase{"[\\D]", "D", "1d"}, ClassCase{"[\\w]", "aZ_0", "-!"},
+    ::testing::Values(ClassCase{"[]a]", "]a", "b["}, ClassCase{"[^]a]", "b[", "]a"},
+                      ClassCase{"[a-]", "a-", "b"}, ClassCase{"[-a]", "a-", "b"},
+                      ClassCase{"[a-c-e]", "abcde", "f-"}, ClassCase{"[^a-c]", "dz-", "abc"},
+                      ClassCase{"[\\d-z]", "05-z", "ay"}, ClassCase{"[a-\\d]", "a-5", "bD"},
+                      ClassCase{"[\\D]", "D", "1d"}, ClassCase{"[\\w]", "aZ_0", "-!"},
                       ClassCase{"[\\s]", " \t", "a"}, ClassCase{"[\\x41-\\x43]", "ABC", "D"},
                       ClassCase{"[\\n-\\r]", "\n\r\f", "a"}, ClassCase{"[--/]", "-./", ",0"},
                       ClassCase{"(?i)[a-c]", "aBC", "d"}, ClassCase{"(?i)[^abcd]", "ez", "aB"},
@@ -276,13 +281,13 @@ TEST(ProgramLayout, NodesAsTabled) {
     std::vector<std::uint8_t> p = ProgramOf("abc*");
     ASSERT_GE(p.size(), 20u);
     EXPECT_EQ(p[0], 216);
-    EXPECT_EQ(p[1], 6);                                        // OpAlt
-    EXPECT_EQ(p[6], 8);                                        // OpLiteral "ab"
+    EXPECT_EQ(p[1], 6); // OpAlt
+    EXPECT_EQ(p[6], 8); // OpLiteral "ab"
     EXPECT_EQ(std::string(p.begin() + 11, p.begin() + 14), std::string("ab\0", 3));
-    EXPECT_EQ(p[14], 10);                                      // OpStarSimple
-    EXPECT_EQ(p[19], 8);                                       // over OpLiteral "c"
+    EXPECT_EQ(p[14], 10); // OpStarSimple
+    EXPECT_EQ(p[19], 8);  // over OpLiteral "c"
     EXPECT_EQ(p[24], 'c');
-    EXPECT_EQ(p[14 + ReadInt32(p, 15)], 0);                    // then OpEnd
+    EXPECT_EQ(p[14 + ReadInt32(p, 15)], 0); // then OpEnd
 
     p = ProgramOf("[ab]");
     EXPECT_EQ(p[6], 25); // OpSetSmall: members in order, the largest repeated
@@ -330,7 +335,7 @@ TEST(ProgramLayout, SearchHints) {
     re.SetExpression("x*ab.*cd");
     re.Compile();
     EXPECT_EQ(re.RequiredText(), "cd"); // equal lengths: the later one
-    re.SetExpression("foo.*bar"); // any unanchored search looks for its required text first
+    re.SetExpression("foo.*bar");       // any unanchored search looks for its required text first
     re.Compile();
     EXPECT_EQ(re.RequiredText(), "bar");
     re.SetExpression("^foo.*bar"); // an anchored one tries its single position instead

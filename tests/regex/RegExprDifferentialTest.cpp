@@ -72,14 +72,16 @@ private:
 
     std::string Alternation(int depth) {
         std::string text = Sequence(depth);
-        while (Chance(depth == 0 ? 25 : 35)) text += "|" + Sequence(depth);
+        while (Chance(depth == 0 ? 25 : 35))
+            text += "|" + Sequence(depth);
         return text;
     }
 
     std::string Sequence(int depth) {
         std::string text;
         int pieces = Pick(1, 4);
-        for (int k = 0; k < pieces; ++k) text += Piece(depth);
+        for (int k = 0; k < pieces; ++k)
+            text += Piece(depth);
         return text;
     }
 
@@ -102,7 +104,8 @@ private:
         }
         if (kind < 48) return ".";
         if (kind < 60) {
-            static const char* const classes[] = {"[ab]", "[^ab]", "[a-c]", "[b-d1]", "[^a-c ]", "[abcd]", "[-a]", "[]a]"};
+            static const char* const classes[] = {"[ab]",    "[^ab]",  "[a-c]", "[b-d1]",
+                                                  "[^a-c ]", "[abcd]", "[-a]",  "[]a]"};
             return classes[Pick(0, 7)];
         }
         if (kind < 66) {
@@ -130,13 +133,15 @@ struct Result {
 std::string Show(const Result& r) {
     if (!r.matched) return "no match";
     std::ostringstream os;
-    for (std::size_t k = 0; k < r.spans.size(); k += 2) os << "(" << r.spans[k] << "," << r.spans[k + 1] << ")";
+    for (std::size_t k = 0; k < r.spans.size(); k += 2)
+        os << "(" << r.spans[k] << "," << r.spans[k + 1] << ")";
     return os.str();
 }
 
 std::string Printable(const std::string& s) {
     std::string out;
-    for (char c : s) out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    for (char c : s)
+        out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
     return out;
 }
 
@@ -162,7 +167,8 @@ TEST(DifferentialPcre2, GeneratedExpressionsAgree) {
         int errorCode = 0;
         PCRE2_SIZE errorOffset = 0;
         pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(expression.c_str()), expression.size(),
-                                         generator.lineMode ? PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX : PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY,
+                                         generator.lineMode ? PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX
+                                                            : PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY,
                                          &errorCode, &errorOffset, context);
         ASSERT_NE(code, nullptr) << "PCRE2 refuses the generated " << expression;
         TRegExpr re;
@@ -189,8 +195,8 @@ TEST(DifferentialPcre2, GeneratedExpressionsAgree) {
             // anchored attempt per start position, in order.
             int rc = PCRE2_ERROR_NOMATCH;
             for (std::size_t at = 0; at <= subject.size() && rc == PCRE2_ERROR_NOMATCH; ++at)
-                rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.c_str()), subject.size(), at, PCRE2_ANCHORED,
-                                 data, matchContext);
+                rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.c_str()), subject.size(), at,
+                                 PCRE2_ANCHORED, data, matchContext);
             if (rc == PCRE2_ERROR_MATCHLIMIT) continue; // catastrophic backtracking: no answer to compare
             ASSERT_TRUE(rc > 0 || rc == PCRE2_ERROR_NOMATCH) << "PCRE2 error " << rc << " on " << expression;
             theirs.matched = rc > 0;
@@ -217,8 +223,8 @@ TEST(DifferentialPcre2, GeneratedExpressionsAgree) {
             ++compared;
             if (Show(ours) != Show(theirs)) {
                 if (++disagreements <= 20)
-                    report << "  «" << Printable(expression) << "» on «" << Printable(subject) << "»: ours " << Show(ours)
-                           << ", PCRE2 " << Show(theirs) << "\n";
+                    report << "  «" << Printable(expression) << "» on «" << Printable(subject) << "»: ours "
+                           << Show(ours) << ", PCRE2 " << Show(theirs) << "\n";
             }
         }
         pcre2_code_free(code);

@@ -17,7 +17,9 @@ struct Span {
     bool operator==(const Span& o) const { return pos == o.pos && len == o.len; }
 };
 
-std::ostream& operator<<(std::ostream& os, const Span& s) { return os << "{" << s.pos << "," << s.len << "}"; }
+std::ostream& operator<<(std::ostream& os, const Span& s) {
+    return os << "{" << s.pos << "," << s.len << "}";
+}
 
 // Group n of the first match, {-1,-1} when there is none.
 Span Find(const std::string& expression, const std::string& input, int n = 0) {
@@ -60,21 +62,24 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"x*", "", {1, 0}}, FindCase{"x*", "abc", {1, 0}}, FindCase{"c|b", "abc", {2, 1}},
         FindCase{"a.c", "a\nc", {1, 3}}, FindCase{"(?-s)a.c", "a\nc", {-1, -1}},
         FindCase{"(?-s)a.c", "a\rc a-c", {5, 3}}, FindCase{"a+", "baaab", {2, 3}},
-        FindCase{"a+?", "baaab", {2, 1}}, FindCase{"(?-g)a+", "baaab", {2, 1}}, FindCase{"(?-g)a+?", "baaab", {2, 1}},
-        FindCase{"a{2,4}", "aaaaa", {1, 4}}, FindCase{"a{2,4}?", "aaaaa", {1, 2}}, FindCase{"a{2,}", "aaaaa", {1, 5}},
-        FindCase{"<.+>", "<a><b>", {1, 6}}, FindCase{"<.+?>", "<a><b>", {1, 3}}, FindCase{"<.*?>x", "<a><b>x", {1, 7}},
-        FindCase{"(ab)+", "xababab", {2, 6}}, FindCase{"(ab)+?", "xababab", {2, 2}},
-        FindCase{"(ab){1,2}", "ababab", {1, 4}}, FindCase{"(ab){1,2}?", "ababab", {1, 2}},
-        FindCase{"(ab)*?c", "ababc", {1, 5}}, FindCase{"(ab)??c", "abc", {1, 3}}, FindCase{"(ab)?c", "abc", {1, 3}},
+        FindCase{"a+?", "baaab", {2, 1}}, FindCase{"(?-g)a+", "baaab", {2, 1}},
+        FindCase{"(?-g)a+?", "baaab", {2, 1}}, FindCase{"a{2,4}", "aaaaa", {1, 4}},
+        FindCase{"a{2,4}?", "aaaaa", {1, 2}}, FindCase{"a{2,}", "aaaaa", {1, 5}},
+        FindCase{"<.+>", "<a><b>", {1, 6}}, FindCase{"<.+?>", "<a><b>", {1, 3}},
+        FindCase{"<.*?>x", "<a><b>x", {1, 7}}, FindCase{"(ab)+", "xababab", {2, 6}},
+        FindCase{"(ab)+?", "xababab", {2, 2}}, FindCase{"(ab){1,2}", "ababab", {1, 4}},
+        FindCase{"(ab){1,2}?", "ababab", {1, 2}}, FindCase{"(ab)*?c", "ababc", {1, 5}},
+        FindCase{"(ab)??c", "abc", {1, 3}}, FindCase{"(ab)?c", "abc", {1, 3}},
         FindCase{"(a|ab)(c|bcd)(d*)", "abcd", {1, 4}}, FindCase{"\\d+", "ab123c", {3, 3}},
-        FindCase{"\\D+", "12ab3", {3, 2}}, FindCase{"\\s\\w+", "one two", {4, 4}}, FindCase{"[0-9]{4}", "in 2026!", {4, 4}},
-        FindCase{"a\\Z", "aa", {2, 1}}, FindCase{"\\Aa", "aa", {1, 1}}, FindCase{"$", "ab", {3, 0}},
-        FindCase{"(x{0,3})*y", "xxxxy", {1, 5}}, FindCase{"(x{0,3})*", "", {1, 0}},
-        FindCase{"(x{0,3}){2,5}y", "y", {1, 1}}, FindCase{"(x{0,3})+y", "zy", {2, 1}},
-        FindCase{"(x{0,3})*?y", "xxy", {1, 3}}, FindCase{"(a|b)*c", "abbac", {1, 5}},
-        FindCase{"((a)|b)+c", "babc", {1, 4}}, FindCase{"(x{0,3}){3}y", "y", {1, 1}},
-        FindCase{"(x{0,3}){0,99999999}y", "xxxxy", {1, 5}}, FindCase{".*b", "aab", {1, 3}},
-        FindCase{".*?b", "aab", {1, 3}}, FindCase{"(?-s).*b", "a\nab", {3, 2}}, FindCase{"(?i)^A", "ab", {1, 1}},
+        FindCase{"\\D+", "12ab3", {3, 2}}, FindCase{"\\s\\w+", "one two", {4, 4}},
+        FindCase{"[0-9]{4}", "in 2026!", {4, 4}}, FindCase{"a\\Z", "aa", {2, 1}},
+        FindCase{"\\Aa", "aa", {1, 1}}, FindCase{"$", "ab", {3, 0}}, FindCase{"(x{0,3})*y", "xxxxy", {1, 5}},
+        FindCase{"(x{0,3})*", "", {1, 0}}, FindCase{"(x{0,3}){2,5}y", "y", {1, 1}},
+        FindCase{"(x{0,3})+y", "zy", {2, 1}}, FindCase{"(x{0,3})*?y", "xxy", {1, 3}},
+        FindCase{"(a|b)*c", "abbac", {1, 5}}, FindCase{"((a)|b)+c", "babc", {1, 4}},
+        FindCase{"(x{0,3}){3}y", "y", {1, 1}}, FindCase{"(x{0,3}){0,99999999}y", "xxxxy", {1, 5}},
+        FindCase{".*b", "aab", {1, 3}}, FindCase{".*?b", "aab", {1, 3}},
+        FindCase{"(?-s).*b", "a\nab", {3, 2}}, FindCase{"(?i)^A", "ab", {1, 1}},
         FindCase{"(?i)\\bteam\\s+(lunch|meeting)\\b", "a TEAM  Meeting!", {3, 13}},
         FindCase{"(?i)x(?-i)Ab", "xab XAb", {5, 3}}, FindCase{"(?i)REPORT", "monthly report", {9, 6}}));
 
@@ -208,16 +213,19 @@ TEST(BackReferences, RepeatedReferenceStepsByTheGroupText) {
 TEST(Loops, TenNestedLoopsRunElevenAreTooMany) {
     auto nested = [](int depth) {
         std::string text;
-        for (int k = 0; k < depth; ++k) text += "(";
+        for (int k = 0; k < depth; ++k)
+            text += "(";
         text += "a";
-        for (int k = 0; k < depth; ++k) text += "){1,2}";
+        for (int k = 0; k < depth; ++k)
+            text += "){1,2}";
         return text;
     };
     EXPECT_TRUE(MatchExpression(nested(10), "a"));
     EXPECT_EQ(ErrorOf(nested(11), "a"), 1014);
     // Loops one after another do not count as nested.
     std::string sequence;
-    for (int k = 0; k < 12; ++k) sequence += "(a){1,2}";
+    for (int k = 0; k < 12; ++k)
+        sequence += "(a){1,2}";
     EXPECT_TRUE(MatchExpression(sequence, std::string(12, 'a')));
 }
 
@@ -306,7 +314,8 @@ protected:
 TEST_F(LongInputs, AlternationLoop) {
     std::string subject;
     subject.reserve(MiB + 1);
-    for (std::size_t k = 0; k < MiB / 2; ++k) subject += "ab";
+    for (std::size_t k = 0; k < MiB / 2; ++k)
+        subject += "ab";
     EXPECT_FALSE(MatchExpression("(a|b)*c", subject));
     subject += 'c';
     EXPECT_EQ(Find("(a|b)*c", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB + 1)}));
@@ -314,14 +323,16 @@ TEST_F(LongInputs, AlternationLoop) {
 
 TEST_F(LongInputs, GroupPlusAtEnd) {
     std::string subject;
-    for (std::size_t k = 0; k < MiB / 2; ++k) subject += "ab";
+    for (std::size_t k = 0; k < MiB / 2; ++k)
+        subject += "ab";
     EXPECT_EQ(Find("(ab)+$", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB)}));
     EXPECT_EQ(Find("(ab)+?$", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB)}));
 }
 
 TEST_F(LongInputs, CountedComplexLoop) {
     std::string subject;
-    for (int k = 0; k < 50000; ++k) subject += "xy";
+    for (int k = 0; k < 50000; ++k)
+        subject += "xy";
     subject += 'z';
     subject.resize(MiB, 'y');
     EXPECT_EQ(Find("((x)|y){0,100000}z", subject), (Span{1, 100001}));
@@ -332,9 +343,11 @@ TEST_F(LongInputs, NestedGroupsAndLazyLoops) {
     std::string subject(MiB, 'a');
     subject += 'b';
     std::string nested;
-    for (int k = 0; k < 14; ++k) nested += "(";
+    for (int k = 0; k < 14; ++k)
+        nested += "(";
     nested += "a";
-    for (int k = 0; k < 14; ++k) nested += ")";
+    for (int k = 0; k < 14; ++k)
+        nested += ")";
     EXPECT_EQ(Find(nested + "*b", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB + 1)}));
     EXPECT_EQ(Find("(a)*?b", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB + 1)}));
     EXPECT_EQ(Find("(?-s)(.)*b", subject), (Span{1, static_cast<std::ptrdiff_t>(MiB + 1)}));
