@@ -38,8 +38,12 @@ std::string TimePatternFromWindows(const std::string& fmt) {
         case '\'': {
             std::size_t end = fmt.find('\'', i + 1);
             if (end == std::string::npos) end = fmt.size();
-            if (end > i + 1) out += "\"" + fmt.substr(i + 1, end - i - 1) + "\"";
-            else out += "\"'\""; // '' is a literal apostrophe
+            out += '"';
+            if (end > i + 1)
+                out.append(fmt, i + 1, end - i - 1);
+            else
+                out += '\''; // '' is a literal apostrophe
+            out += '"';
             i = end + 1;
             continue;
         }
@@ -57,10 +61,13 @@ std::string TimePatternFromWindows(const std::string& fmt) {
             out += "ampm";
             break;
         default:
-            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
-                out += "\"" + std::string(run, c) + "\"";
-            else
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+                out += '"';
                 out.append(run, c);
+                out += '"';
+            } else {
+                out.append(run, c);
+            }
             break;
         }
         i += run;

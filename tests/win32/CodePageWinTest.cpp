@@ -64,7 +64,9 @@ TEST(CodePageWin, CaseMappingFollowsTheCodePage) {
             EXPECT_EQ(AnsiLower(up), c) << b;
             ++pairs;
         }
-        if (low != c) EXPECT_EQ(AnsiUpper(low), c) << b;
+        if (low != c) {
+            EXPECT_EQ(AnsiUpper(low), c) << b;
+        }
     }
     EXPECT_EQ(pairs, 26 + 30 + 4); // a-z, à-þ without ÷ (and ß, which has no capital), š œ ž ÿ
     EXPECT_EQ(AnsiUpper(0xFF), 0x9F);
