@@ -61,14 +61,31 @@ WideString HtmlBodyAsText(const RawProperty& raw, std::uint32_t internetCodePage
 
 WideString BodyText(const ItemHandle& message, std::string& problem) {
     problem.clear();
-    if (auto plain = ReadText(message, prop::Body); plain && !plain->empty())
-        return *plain;
-    if (auto html = message.Find(prop::Html); html && !html->data.empty())
-        return HtmlBodyAsText(*html, CodePageOf(message, prop::InternetCodePage));
-    if (auto rtf = message.Find(prop::RtfCompressed); rtf && !rtf->data.empty()) {
-        if (auto text = DecompressRtf(rtf->data))
-            return TextFromRtf(*text);
-        problem = "its RTF body is damaged";
+    // Each form of the body is tried in turn, also when an earlier one is there but
+    // unreadable: a damaged plain body must not hide a good HTML one.
+    try {
+        if (auto plain = ReadText(message, prop::Body); plain && !plain->empty())
+            return *plain;
+    } catch (const EStoreError& e) {
+        problem = e.Message();
+    }
+    try {
+        if (auto html = message.Find(prop::Html); html && !html->data.empty())
+            return HtmlBodyAsText(*html, CodePageOf(message, prop::InternetCodePage));
+    } catch (const EStoreError& e) {
+        if (problem.empty())
+            problem = e.Message();
+    }
+    try {
+        if (auto rtf = message.Find(prop::RtfCompressed); rtf && !rtf->data.empty()) {
+            if (auto text = DecompressRtf(rtf->data))
+                return TextFromRtf(*text);
+            if (problem.empty())
+                problem = "its RTF body is damaged";
+        }
+    } catch (const EStoreError& e) {
+        if (problem.empty())
+            problem = e.Message();
     }
     return {};
 }

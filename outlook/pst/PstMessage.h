@@ -14,7 +14,7 @@ std::shared_ptr<MailItem> MakeMailItem(std::shared_ptr<StoreContext> store, std:
 
 // The message's readable body: the plain-text body, else the text of the HTML body, else
 // the text of the RTF body. problem receives what went wrong when a body was there but
-// could not be decoded (the result is then the empty text).
+// could not be read or decoded (the result is then the next form, or the empty text).
 WideString BodyText(const ItemHandle& message, std::string& problem);
 
 // The message as an RFC 5322 / MIME text: its own transport headers when it has them
