@@ -36,6 +36,8 @@ void FolderTreeModel::ScanFolders(FolderCollection& collection, FolderNode* pare
         // used by name; the reads go StoreID, EntryID, name.
         WideString storeId = collection.Item(i)->StoreID();
         WideString entryId = collection.Item(i)->EntryID();
+        // Characters the ANSI code page lacks become "?", like every other store text; the
+        // node only shows the name, the folder is found again by its identifiers.
         std::string name = platform::AnsiFromUtf16(collection.Item(i)->Name());
         if (IsPublicFolderName(name)) continue; // its subfolders are never touched
         FolderNode* node = AddNode(parent, name, TOLFolder(std::move(entryId), std::move(storeId)));
