@@ -288,7 +288,8 @@ double FileTimeUtc(const fs::path& p) {
 
 class MboxFolderIndex : public FolderIndex {
 public:
-    MboxFolderIndex(fs::path file, std::string name, const StoreContext& ctx) : file_(std::move(file)), name_(std::move(name)) {
+    MboxFolderIndex(fs::path file, std::string name, const StoreContext& ctx)
+        : file_(std::move(file)), name_(std::move(name)), warnings_(ctx.warnings) {
         entries_ = IndexMboxFile(file_);
         fileTime_ = FileTimeUtc(file_);
         if (entries_.size() == 1 && !entries_[0].HadFromLine)
@@ -308,6 +309,8 @@ public:
         std::string raw(static_cast<std::size_t>(e.Length), '\0');
         in_.read(raw.data(), static_cast<std::streamsize>(e.Length));
         raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in_.gcount())));
+        if (raw.size() < e.Length)
+            warnings_->Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
         Loaded out;
         out.raw = UnquoteFromLines(raw);
         char key[32];
@@ -325,6 +328,7 @@ private:
     std::vector<MboxEntry> entries_;
     double fileTime_ = 0.0;
     std::ifstream in_;
+    std::shared_ptr<WarningSink> warnings_;
 };
 
 // Mail kept one message per file: Maildir (cur/ and new/) or .eml files in a directory.

@@ -198,6 +198,14 @@ TEST(MailboxStore, ItemsAreIndexedOncePerOpenedFolder) {
     std::ofstream(file, std::ios::app) << MboxOf({"three"});
     EXPECT_EQ(folder->Items()->Count(), 2);
     EXPECT_EQ(o.store->GetFolderFromID(folder->EntryID())->Items()->Count(), 3);
+    // A file cut after it was indexed gives what is left, and says so.
+    std::filesystem::resize_file(file, 60);
+    auto items = folder->Items();
+    ASSERT_NO_THROW(items->Item(1)->QueryMailItem());
+    std::string all;
+    for (const auto& w : o.warnings) all += w + "\n";
+    EXPECT_NE(all.find("box, mail 1: the mailbox file became shorter"), std::string::npos) << all;
+    EXPECT_NO_THROW(items->Item(2)->QueryMailItem()->GetText(dispid::Subject));
 }
 
 TEST(MailboxStore, MissingPathAndNonMboxFile) {
