@@ -261,7 +261,10 @@ int Run(int argc, char** argv) {
     if (!CreateDirectoryPath(attsDir)) throw EFCreateError("Cannot create directory " + attsDir);
 
     const std::string stateFile = IncludeTrailingPathDelimiter(in.ExportRoot) + ResumeStateFileName;
-    const std::string stateKey = trimmed;
+    // Keyed by the folder's names as the tree spells them, however --folder was typed.
+    std::string stateKey;
+    for (const outlook::FolderNode* n = node; n; n = n->Parent)
+        stateKey = n->Text + (stateKey.empty() ? "" : "/" + stateKey);
     if (o.From) in.FromText = *o.From;
     else if (o.Resume) in.FromText = LoadResumeFrom(stateFile, stateKey).value_or("");
     in.ToText = o.To;
