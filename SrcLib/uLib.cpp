@@ -106,21 +106,34 @@ std::int64_t FileSizeOf(const std::string& path) { return platform::FileSize(pat
 double FileWriteTime(const std::string& path) { return platform::FileLastWriteUtc(path).value_or(0.0); }
 
 namespace {
-std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> t{};
+// Eight tables so that eight bytes are folded in per step ("slicing by 8"); the first is the
+// classic one-byte table. The result is the same as the one-byte table step.
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+CrcTables MakeCrcTables() {
+    CrcTables t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
     return t;
 }
 } // namespace
 
 std::uint32_t Crc32Update(const void* block, std::size_t length, std::uint32_t crc) {
-    static const std::array<std::uint32_t, 256> kTable = MakeCrcTable();
+    static const CrcTables kT = MakeCrcTables();
     const auto* p = static_cast<const unsigned char*>(block);
-    for (std::size_t i = 0; i < length; ++i) crc = kTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    while (length >= 8) {
+        const std::uint32_t lo = crc ^ (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                                        std::uint32_t(p[3]) << 24);
+        crc = kT[7][lo & 0xFF] ^ kT[6][(lo >> 8) & 0xFF] ^ kT[5][(lo >> 16) & 0xFF] ^ kT[4][lo >> 24] ^
+              kT[3][p[4]] ^ kT[2][p[5]] ^ kT[1][p[6]] ^ kT[0][p[7]];
+        p += 8;
+        length -= 8;
+    }
+    while (length--) crc = kT[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 

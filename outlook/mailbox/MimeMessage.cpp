@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -107,14 +108,20 @@ bool HasBadBase64(GMimePart* part) {
     GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
     if (!raw) return false;
     g_mime_stream_reset(raw);
-    char buf[4096];
+    // The bytes base64 text may hold, as a table: this runs over every attachment byte.
+    static const std::array<bool, 256> kAllowed = [] {
+        std::array<bool, 256> t{};
+        for (int c = 0; c < 256; ++c)
+            t[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                   c == '/' || c == '=' || c == '\r' || c == '\n' || c == ' ' || c == '\t';
+        return t;
+    }();
+    char buf[16384];
     bool bad = false;
     ssize_t got;
     while (!bad && (got = g_mime_stream_read(raw, buf, sizeof buf)) > 0) {
         for (ssize_t i = 0; i < got; ++i) {
-            const unsigned char c = static_cast<unsigned char>(buf[i]);
-            if (!(std::isalnum(c) || c == '+' || c == '/' || c == '=' || c == '\r' || c == '\n' || c == ' ' ||
-                  c == '\t')) {
+            if (!kAllowed[static_cast<unsigned char>(buf[i])]) {
                 bad = true;
                 break;
             }

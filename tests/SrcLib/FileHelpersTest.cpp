@@ -81,6 +81,27 @@ TEST(FileHelpers, CrcOfAFileLargerThanOneBlock) {
     EXPECT_EQ(~Crc32Update("123456789", 9, 0xFFFFFFFFu), 0xCBF43926u); // the standard check value
 }
 
+// The table step against the plain bit-by-bit definition, for every length up to 40 and
+// every way the block can be split into two calls.
+TEST(Crc32Update, AgreesWithTheBitwiseDefinition) {
+    auto bitwise = [](const std::string& s) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : s) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    std::string data;
+    for (int len = 0; len <= 40; ++len, data += static_cast<char>(len * 97 + 13)) {
+        for (std::size_t cut = 0; cut <= data.size(); ++cut) {
+            std::uint32_t crc = Crc32Update(data.data(), cut, 0xFFFFFFFFu);
+            crc = Crc32Update(data.data() + cut, data.size() - cut, crc);
+            ASSERT_EQ(~crc, bitwise(data)) << "length " << data.size() << " cut " << cut;
+        }
+    }
+}
+
 TEST(CreateDirectoryPath, Cases) {
     TempDir dir;
     EXPECT_FALSE(CreateDirectoryPath(""));
