@@ -70,6 +70,7 @@ TEST(FakeOutlook, SaveAsFileWritesTheBytesExactly) {
     std::stringstream read;
     read << in.rdbuf();
     EXPECT_EQ(read.str(), bytes);
+    in.close(); // an open file cannot be removed on Windows
     EXPECT_THROW(att->SaveAsFile(platform::AnsiPath(dir / "no-such-dir" / "x")), EStoreError);
     std::filesystem::remove_all(dir);
 }
