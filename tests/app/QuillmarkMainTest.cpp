@@ -186,9 +186,7 @@ TEST_F(WindowTest, ASettingOfTheWrongTypeEndsStartUpBeforeTheTemplateAndTheStore
 
 TEST_F(WindowTest, ATemplateInAMissingDirectoryCannotBeCreatedAndEndsStartUp) {
     const std::string missing = dir / "nowhere/t.htm";
-    TempDir::Write(SettingsFile(), "Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_CURRENT_USER\\Software\\Keldane\\quillmark]\n"
-                                   "\"MailTemplate\"=\"" + missing + "\"\n");
+    store.OpenKey("\\Software\\Keldane\\quillmark", true)->WriteString("MailTemplate", missing);
     Start();
     ASSERT_EQ(view.Errors.size(), 1u);
     EXPECT_EQ(view.Errors.front(), "Cannot create file " + missing);
@@ -314,7 +312,7 @@ TEST_F(WindowTest, AnExportThroughTheButtonWritesThePagesAndAdvancesFrom) {
     EXPECT_FALSE(view.Busy);
     EXPECT_FALSE(view.StopEnabled);
     EXPECT_EQ(view.Status, "ok");
-    EXPECT_EQ(view.Texts[TFField::Edat1], "2005-03-03 12:00:00");
+    EXPECT_EQ(view.Texts[TFField::Edat1], DateTimeToText(EncodeDate(2005, 3, 3) + 0.5));
     EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 3);
 
     // The button stays off after the run until validation runs again.
@@ -389,7 +387,7 @@ TEST_F(WindowTest, ClosingDuringARunWaitsForItsEndThenSavesTheSettings) {
     EXPECT_TRUE(app->Log->Has("Logoff"));
     EXPECT_TRUE(app->Disconnected);
     auto key = store.OpenKey(form->SettingsKeyPath(), false);
-    EXPECT_EQ(key->ReadString("FromDateTime"), "2005-03-03 12:00:00");
+    EXPECT_EQ(key->ReadString("FromDateTime"), DateTimeToText(EncodeDate(2005, 3, 3) + 0.5));
 }
 
 TEST_F(WindowTest, ClosingDuringARunThatFailsClosesAfterTheError) {

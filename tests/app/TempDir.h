@@ -24,8 +24,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string Path() const { return path_.string(); }
-    // path below the directory, "/"-joined
-    std::string operator/(const std::string& rel) const { return (path_ / rel).string(); }
+    // A path below the directory, written with "/" and given with the platform's delimiter.
+    std::string operator/(const std::string& rel) const { return (path_ / rel).make_preferred().string(); }
 
     static void Write(const std::string& path, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
