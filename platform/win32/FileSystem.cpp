@@ -186,8 +186,9 @@ bool CreateSingleDirectory(const std::string& path) { return CreateDirectoryW(Wi
 bool DeleteFilePath(const std::string& path) { return DeleteFileW(Win(path).c_str()) != 0; }
 
 bool RenameFilePath(const std::string& from, const std::string& to) {
-    // Replaces an existing target, as rename does on the other platforms.
-    return MoveFileExW(Win(from).c_str(), Win(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+    // Replaces an existing target, as rename does on the other platforms, and like it never
+    // falls back to copying across volumes: a rename is all or nothing.
+    return MoveFileExW(Win(from).c_str(), Win(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 std::int64_t FileSize(const std::string& path) {
