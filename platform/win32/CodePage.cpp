@@ -8,6 +8,7 @@
 // crafted name would reach into other directories, and "∞" printing as "8" is simply wrong.
 // The "?" rule is also what every other platform of this program does.
 #include "platform/CodePage.h"
+#include "platform/Unicode.h"
 
 #include <windows.h>
 // winuser.h names two old calls like our functions; ours are meant here.
@@ -20,96 +21,7 @@
 namespace quillmark::platform {
 namespace {
 
-// ---- UTF-8 <-> UTF-16, done by hand so that malformed input comes out exactly as on
-// every other platform (one replacement per bad byte), whatever the system's own decoder
-// would make of it.
-
-constexpr char32_t kBad = 0xFFFFFFFF; // no character
-
-void AppendUtf8(std::string& out, char32_t ch) {
-    if (ch < 0x80) {
-        out += static_cast<char>(ch);
-    } else if (ch < 0x800) {
-        out += static_cast<char>(0xC0 | (ch >> 6));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    } else if (ch < 0x10000) {
-        out += static_cast<char>(0xE0 | (ch >> 12));
-        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (ch >> 18));
-        out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (ch & 0x3F));
-    }
-}
-
-char32_t NextUtf8(std::string_view text, std::size_t& i) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-        ++i;
-        return b;
-    }
-    int len = 0;
-    char32_t ch = 0;
-    if ((b & 0xE0) == 0xC0) {
-        len = 2;
-        ch = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-        len = 3;
-        ch = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-        len = 4;
-        ch = b & 0x07;
-    } else {
-        ++i;
-        return kBad;
-    }
-    if (i + len > text.size()) {
-        ++i;
-        return kBad;
-    }
-    for (int k = 1; k < len; ++k) {
-        unsigned char c = static_cast<unsigned char>(text[i + k]);
-        if ((c & 0xC0) != 0x80) {
-            ++i;
-            return kBad;
-        }
-        ch = (ch << 6) | (c & 0x3F);
-    }
-    static constexpr char32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (ch < kMin[len] || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF)) {
-        ++i;
-        return kBad;
-    }
-    i += len;
-    return ch;
-}
-
-char32_t NextUtf16(std::u16string_view text, std::size_t& i) {
-    char16_t u = text[i++];
-    if (u >= 0xD800 && u <= 0xDBFF) {
-        if (i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-            char32_t ch = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i] - 0xDC00);
-            ++i;
-            return ch;
-        }
-        return kBad;
-    }
-    if (u >= 0xDC00 && u <= 0xDFFF) return kBad;
-    return u;
-}
-
-void AppendUtf16(std::u16string& out, char32_t ch) {
-    if (ch == kBad) ch = 0xFFFD;
-    if (ch >= 0x10000) {
-        ch -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (ch >> 10));
-        out += static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(ch);
-    }
-}
+using namespace unicode;
 
 const wchar_t* Wide(std::u16string_view text) { return reinterpret_cast<const wchar_t*>(text.data()); }
 
@@ -230,23 +142,6 @@ std::u16string Utf16FromAnsi(std::string_view text) { return AnsiToWide(text); }
 std::string AnsiFromUtf8(std::string_view text) { return WideToAnsi(Utf16FromUtf8(text)); }
 
 std::string Utf8FromAnsi(std::string_view text) { return Utf8FromUtf16(AnsiToWide(text)); }
-
-std::u16string Utf16FromUtf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) AppendUtf16(out, NextUtf8(text, i));
-    return out;
-}
-
-std::string Utf8FromUtf16(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t ch = NextUtf16(text, i);
-        AppendUtf8(out, ch == kBad ? 0xFFFD : ch);
-    }
-    return out;
-}
 
 unsigned char AnsiUpper(unsigned char c) { return Tables().Upper[c]; }
 unsigned char AnsiLower(unsigned char c) { return Tables().Lower[c]; }
