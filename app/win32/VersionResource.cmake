@@ -5,14 +5,14 @@ set(QUILLMARK_VERSION_RC_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/version.rc.in CACHE 
 
 # "1.2.4.9" -> "1,2,4,9"; "0.3" -> "0,3,0,0".
 function(quillmark_rc_version_numbers text out)
-    string(REPLACE "." ";" parts "${text}")
-    list(LENGTH parts n)
+    string(REPLACE "." ";" fields "${text}")
+    list(LENGTH fields n)
     while(n LESS 4)
-        list(APPEND parts 0)
+        list(APPEND fields 0)
         math(EXPR n "${n} + 1")
     endwhile()
-    list(SUBLIST parts 0 4 parts)
-    string(REPLACE ";" "," numbers "${parts}")
+    list(SUBLIST fields 0 4 fields)
+    string(REPLACE ";" "," numbers "${fields}")
     set(${out} ${numbers} PARENT_SCOPE)
 endfunction()
 
