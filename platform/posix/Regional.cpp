@@ -6,14 +6,9 @@
 #include <cstring>
 #include <langinfo.h>
 #include <locale.h>
-#include <mutex>
-#include <optional>
 
 namespace quillmark::platform {
 namespace {
-
-std::mutex gMutex;
-std::optional<RegionalSettings> gSettings;
 
 // strftime directives of the locale's time format to the pattern letters of our formatter.
 std::string PatternFromStrftime(const std::string& fmt) {
@@ -86,17 +81,6 @@ RegionalSettings ReadRegionalFromLocale() {
     if (radix && radix[0] && !radix[1]) s.DecimalSeparator = radix[0];
     freelocale(loc);
     return s;
-}
-
-const RegionalSettings& Regional() {
-    std::lock_guard lock(gMutex);
-    if (!gSettings) gSettings = ReadRegionalFromLocale();
-    return *gSettings;
-}
-
-void SetRegional(const RegionalSettings& settings) {
-    std::lock_guard lock(gMutex);
-    gSettings = settings;
 }
 
 } // namespace quillmark::platform

@@ -6,14 +6,9 @@
 
 #include <windows.h>
 
-#include <mutex>
-#include <optional>
 
 namespace quillmark::platform {
 namespace {
-std::mutex gMutex;
-std::optional<RegionalSettings> gSettings;
-
 // One locale entry of the user's locale as ANSI text; empty when the system has none.
 std::string LocaleText(LCTYPE type) {
     wchar_t buf[128] = {};
@@ -98,17 +93,6 @@ RegionalSettings ReadRegionalFromLocale() {
     std::string decimal = LocaleText(LOCALE_SDECIMAL);
     if (decimal.size() == 1) s.DecimalSeparator = decimal[0];
     return s;
-}
-
-const RegionalSettings& Regional() {
-    std::lock_guard lock(gMutex);
-    if (!gSettings) gSettings = ReadRegionalFromLocale();
-    return *gSettings;
-}
-
-void SetRegional(const RegionalSettings& settings) {
-    std::lock_guard lock(gMutex);
-    gSettings = settings;
 }
 
 } // namespace quillmark::platform
