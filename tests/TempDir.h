@@ -16,6 +16,8 @@ public:
     }
     ~TempDir() {
         std::error_code ec;
+        // A test may have made the directory read-only; it must still go.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;

@@ -1,31 +1,20 @@
 // A fresh directory per test, removed afterwards.
 #pragma once
 
+#include "../TempDir.h"
+
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 namespace quillmark::testing {
 
-class TempDir {
+// The shared temporary directory with the string paths and file helpers these tests use.
+class TempDir : public test::TempDir {
 public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("quillmark-app-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string Path() const { return path_.string(); }
+    std::string Path() const { return test::TempDir::Path().string(); }
     // A path below the directory, written with "/" and given with the platform's delimiter.
-    std::string operator/(const std::string& rel) const { return (path_ / rel).make_preferred().string(); }
+    std::string operator/(const std::string& rel) const { return (test::TempDir::Path() / rel).make_preferred().string(); }
 
     static void Write(const std::string& path, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -36,9 +25,6 @@ public:
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-
-private:
-    std::filesystem::path path_;
 };
 
 } // namespace quillmark::testing
