@@ -1,6 +1,7 @@
 #include "SrcLib/DateTime.h"
 
 #include "SrcLib/Exceptions.h"
+#include "platform/Calendar.h"
 #include "platform/Regional.h"
 
 #include <cctype>
@@ -19,28 +20,7 @@ int DaysInMonth(int y, int m) {
     return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, int& y, int& m, int& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long yy = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yy + (m <= 2));
-}
+using platform::calendar::DaysFromCivil;
 
 const long long kEpochOffset = DaysFromCivil(1899, 12, 30); // date value 0 in days since 1970
 
@@ -99,7 +79,10 @@ DateParts DecodeDateTime(double value) {
         ms -= kMsPerDay;
         days += value < 0 ? -1 : 1;
     }
-    CivilFromDays(days + kEpochOffset, p.Year, p.Month, p.Day);
+    const auto civil = platform::calendar::CivilFromDays(days + kEpochOffset);
+    p.Year = civil.Year;
+    p.Month = static_cast<int>(civil.Month);
+    p.Day = static_cast<int>(civil.Day);
     p.Hour = static_cast<int>(ms / 3600000);
     p.Minute = static_cast<int>(ms / 60000 % 60);
     p.Second = static_cast<int>(ms / 1000 % 60);

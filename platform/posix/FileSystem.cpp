@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "SrcLib/Exceptions.h"
+#include "platform/Calendar.h"
 #include "platform/CodePage.h"
 
 #include <cerrno>
@@ -21,20 +22,11 @@ const char PathDelim = '/';
 
 namespace {
 
-constexpr double kUnixEpochDays = 25569.0; // 1970-01-01 as a date value
+using calendar::DaysFromCivil;
+using calendar::kUnixEpochDays;
 constexpr double kSecondsPerDay = 86400.0;
 
 std::string Native(const std::string& ansi) { return Utf8FromAnsi(ansi); }
-
-// Days from 1970-01-01 for a proleptic Gregorian date.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
 
 // A broken-down time (as the fields say, no zone) as a date value.
 double DateValueOfTm(const std::tm& tm) {

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 
 #include "SrcLib/Exceptions.h"
+#include "platform/Calendar.h"
 #include "platform/CodePage.h"
 
 #include <windows.h>
@@ -90,30 +91,8 @@ private:
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// ---- date values <-> calendar fields, the same arithmetic as everywhere else ----
-
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468; // days from 1970-01-01
-}
-
-void CivilFromDays(long long z, int& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
-}
-
-constexpr double kUnixEpochDays = 25569.0; // 1970-01-01 as a date value
+using calendar::DaysFromCivil;
+using calendar::kUnixEpochDays;
 
 // A date value as calendar fields to the whole second (rounded), like the POSIX build.
 bool SystemTimeOfDateValue(double value, SYSTEMTIME& st) {
@@ -121,9 +100,9 @@ bool SystemTimeOfDateValue(double value, SYSTEMTIME& st) {
     long long secs = std::llround((value - kUnixEpochDays) * kSecondsPerDay);
     long long days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
     long long rest = secs - days * 86400;
-    int y;
-    unsigned m, d;
-    CivilFromDays(days, y, m, d);
+    const auto civil = calendar::CivilFromDays(days);
+    const int y = civil.Year;
+    const unsigned m = civil.Month, d = civil.Day;
     if (y < 1601 || y > 30827) return false; // what SYSTEMTIME and FILETIME can hold
     st = {};
     st.wYear = static_cast<WORD>(y);
