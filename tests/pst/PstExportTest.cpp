@@ -2,6 +2,7 @@
 // quillmark-export --store file.pst.
 #include "outlook/StoreFactory.h"
 
+#include "PstFixtures.h"
 #include "TempDir.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -14,21 +15,10 @@
 
 using namespace quillmark;
 using namespace quillmark::outlook;
+using quillmark::test::FixtureDir;
+using quillmark::test::ReadFile;
 
 namespace {
-
-std::string FixtureDir() { return std::string(QUILLMARK_SHARED_FIXTURES) + "/pst/"; }
-
-#define REQUIRE_PST_FIXTURES()                                                                  \
-    do {                                                                                        \
-        if (!std::filesystem::is_directory(FixtureDir()))                                       \
-            GTEST_SKIP() << "PST sample files not found in " << FixtureDir() << "; skipping.";  \
-    } while (0)
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 

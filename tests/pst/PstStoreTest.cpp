@@ -5,6 +5,7 @@
 #include "outlook/pst/PstFile.h"
 
 #include "SrcLib/DateTime.h"
+#include "PstFixtures.h"
 #include "TempDir.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -16,16 +17,10 @@
 
 using namespace quillmark;
 using namespace quillmark::outlook;
+using quillmark::test::FixtureDir;
+using quillmark::test::ReadFile;
 
 namespace {
-
-std::string FixtureDir() { return std::string(QUILLMARK_SHARED_FIXTURES) + "/pst/"; }
-
-#define REQUIRE_PST_FIXTURES()                                                                  \
-    do {                                                                                        \
-        if (!std::filesystem::is_directory(FixtureDir()))                                       \
-            GTEST_SKIP() << "PST sample files not found in " << FixtureDir() << "; skipping.";  \
-    } while (0)
 
 const char* const AnsiFile = "pstsdk-sample2-ansi.pst";
 const char* const UnicodeFile = "aspose-passwordprotectedPST.pst";
@@ -73,11 +68,6 @@ std::shared_ptr<MailItem> MailBySubject(Folder& folder, const std::u16string& su
         if (m->GetText(dispid::Subject) == subject)
             return m;
     return nullptr;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Visits every folder, item, property and attachment a run could touch; store errors are
