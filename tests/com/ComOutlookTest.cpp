@@ -119,9 +119,10 @@ TEST(ComOutlook, LogonScanAndLogoffReleaseEverythingWithoutQuitting) {
         EXPECT_EQ(tree.TopLevel()[0]->Text, "Personal Folders");
         EXPECT_EQ(tree.TopLevel()[1]->Text, "Mailbox - Ann");
         const auto& personal = tree.TopLevel()[0]->Children;
-        ASSERT_EQ(personal.size(), 2u); // Inbox and Pub; Republic goes with its subfolder
+        ASSERT_EQ(personal.size(), 3u); // Inbox, Pub and Shared; Republic goes with its subfolder
         EXPECT_EQ(personal[0]->Text, "Inbox");
         EXPECT_EQ(personal[1]->Text, "Pub");
+        EXPECT_EQ(personal[2]->Text, "Shared");
         EXPECT_EQ(personal[0]->Folder.EntryID, u"E-P-INBOX");
         EXPECT_EQ(personal[0]->Folder.StoreID, u"S-PST");
         ns->Logoff();

@@ -5,6 +5,7 @@
 //
 // Besides the COM entry points it exports FakeOutlookLog (the calls the server saw, for the
 // tests to check) and FakeOutlookLiveObjects (objects not yet released).
+#include "SharedInbox.h"
 #include "outlook/ObjectModel.h"
 
 #include <windows.h>
@@ -67,6 +68,28 @@ std::shared_ptr<FakeFolder> Folder(std::wstring name, std::wstring entry, std::w
     return f;
 }
 
+std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+
+// The comparison folder: the mails the mailbox tests read from an mbox, as Outlook gives them.
+std::shared_ptr<FakeFolder> SharedFolder() {
+    auto shared = Folder(L"Shared", L"E-P-SHARED", L"S-PST");
+    for (const auto& item : quillmark::test::shared::SharedInboxItems()) {
+        auto m = std::make_shared<FakeMail>();
+        m->IsMail = item.IsMail;
+        m->Subject = Wide(item.Subject);
+        m->Body = Wide(item.Body);
+        m->SenderName = Wide(item.SenderName);
+        m->To = Wide(item.To);
+        m->ReceivedTime = item.ReceivedTime;
+        m->CreationTime = item.CreationTime;
+        m->Size = item.Size;
+        m->UnRead = item.UnRead;
+        for (const auto& a : item.Attachments) m->Attachments.push_back({Wide(a.FileName), a.Bytes});
+        shared->Items.push_back(m);
+    }
+    return shared;
+}
+
 std::vector<std::shared_ptr<FakeFolder>> MakeStores() {
     auto personal = Folder(L"Personal Folders", L"E-P", L"S-PST");
     auto inbox = Folder(L"Inbox", L"E-P-INBOX", L"S-PST");
@@ -94,7 +117,7 @@ std::vector<std::shared_ptr<FakeFolder>> MakeStores() {
     inbox->Items = {m1, appointment, m2};
     auto republic = Folder(L"Republic", L"E-P-REP", L"S-PST");
     republic->Children.push_back(Folder(L"Deep", L"E-P-REP-DEEP", L"S-PST"));
-    personal->Children = {inbox, republic, Folder(L"Pub", L"E-P-PUB", L"S-PST")};
+    personal->Children = {inbox, republic, Folder(L"Pub", L"E-P-PUB", L"S-PST"), SharedFolder()};
 
     auto pub = Folder(L"Public Folders", L"E-PUB", L"S-PUBLIC");
     pub->Children.push_back(Folder(L"All Public Folders", L"E-PUB-ALL", L"S-PUBLIC"));
