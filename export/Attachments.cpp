@@ -19,50 +19,62 @@ constexpr std::size_t MaxBaseNameLength = 54;
 struct SavedFile {
     std::string FinalName;
     bool Reused = false;
+    platform::FileInfo Info; // of the final file, for the link's title
 };
 
 // Saves one attachment through its temporary name and settles its final name. Returns
 // nothing when no final file exists afterwards (the rename was refused, say): such an
 // attachment must not be linked as if it had been saved.
+//
+// The first name of the chain base + ext, base_1 + ext, ... that is either free or holds
+// the same content (same size, then same CRC-32) is the attachment's.
 std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::string& dir, const std::string& tempName,
-                                 const std::string& base, const std::string& ext, Crc32Cache* cache) {
+                                 const std::string& base, const std::string& ext, SavedFileIndex* index) {
     const std::string tempPath = dir + tempName;
-    if (platform::FileExists(tempPath)) platform::DeleteFilePath(tempPath);
+    platform::DeleteFilePath(tempPath); // a leftover of an interrupted run, if any
     attachment.SaveAsFile(tempPath);
 
-    const std::int64_t tempSize = FileSizeOf(tempPath);
+    const auto temp = platform::GetFileInfo(tempPath);
+    if (!temp || temp->IsDirectory) return std::nullopt;
     std::optional<std::uint32_t> tempCrc; // computed only when a size matches
     std::string name;
-    bool same = false;
     for (int counter = 0;; ++counter) {
         name = base + (counter == 0 ? std::string() : "_" + std::to_string(counter)) + ext;
         // An attachment that is itself called "_tempatt.xyz" must not land on the temporary
         // name: the clean-up below would delete it again.
         if (name == tempName) continue;
         const std::string path = dir + name;
-        // One look per candidate: no entry means free. A directory of that name counts as
-        // taken, so the rename never aims at one.
-        const std::int64_t size = FileSizeOf(path);
-        if (size < 0) break;
-        if (size == tempSize && platform::FileExists(path)) {
-            if (!tempCrc) tempCrc = FileCrc32(tempPath);
-            if ((cache ? cache->Crc(path, tempSize) : FileCrc32(path)) == *tempCrc) {
-                same = true;
-                break;
-            }
+        // No entry means free. A directory of that name counts as taken, so the rename
+        // never aims at one.
+        auto candidate = index ? index->Look(path) : platform::GetFileInfo(path);
+        if (!candidate) break;
+        if (candidate->IsDirectory || candidate->Size != temp->Size) continue;
+        if (index) {
+            // Remembered facts may be old: a same-size candidate is looked at afresh.
+            candidate = index->LookAgain(path);
+            if (!candidate) break;
+            if (candidate->IsDirectory || candidate->Size != temp->Size) continue;
+        }
+        if (!tempCrc) tempCrc = FileCrc32(tempPath);
+        if ((index ? index->Crc(path, *candidate) : FileCrc32(path)) == *tempCrc) {
+            platform::DeleteFilePath(tempPath);
+            return SavedFile{name, true, *candidate};
         }
     }
+    // A rename keeps the file's size and time: the temporary file's facts are the final's.
     const std::string finalPath = dir + name;
-    if (!same) platform::RenameFilePath(tempPath, finalPath);
-    if (platform::FileExists(tempPath)) platform::DeleteFilePath(tempPath);
-    if (!platform::FileExists(finalPath)) return std::nullopt;
-    return SavedFile{name, same};
+    if (platform::RenameFilePath(tempPath, finalPath)) {
+        if (index) index->Remember(finalPath, *temp);
+        return SavedFile{name, false, *temp};
+    }
+    platform::DeleteFilePath(tempPath);
+    return std::nullopt;
 }
 
 enum class Share { Links, Pictures };
 
 std::string SaveAll(outlook::AttachmentCollection& collection, Share share, const std::string& dir,
-                    const std::string& linkPrefix, AttachmentCounts* counts, Crc32Cache* cache) {
+                    const std::string& linkPrefix, AttachmentCounts* counts, SavedFileIndex* savedFiles) {
     std::string result;
     const int count = collection.Count();
     for (int index = 1; index <= count; ++index) {
@@ -80,7 +92,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
             const std::string tempName = (picture ? "_tempimg" : "_tempatt") + ext;
             if (picture) CreateDirectoryPath(dir);
 
-            auto saved = SaveOne(*attachment, dir, tempName, base, ext, cache);
+            auto saved = SaveOne(*attachment, dir, tempName, base, ext, savedFiles);
             if (!saved) continue;
 
             std::string fragment;
@@ -89,9 +101,8 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
                 AppendHtmlEscaped(fragment, fileName);
                 fragment += "\" vspace=2>";
             } else {
-                const std::string finalPath = dir + saved->FinalName;
-                const std::string title = DateTimeToText(FileWriteTime(finalPath)) + " (" +
-                                          FormatByteSize(FileSizeOf(finalPath)) + ")";
+                const std::string title = DateTimeToText(saved->Info.LastWriteUtc) + " (" +
+                                          FormatByteSize(saved->Info.Size) + ")";
                 fragment = "<A href=\"" + linkPrefix + UrlEncodePath(saved->FinalName) + "\" title=\"";
                 AppendHtmlEscaped(fragment, title);
                 fragment += "\">";
@@ -110,14 +121,41 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
 
 } // namespace
 
-std::uint32_t Crc32Cache::Crc(const std::string& path, std::int64_t size) {
-    const double writeTime = FileWriteTime(path);
+SavedFileIndex::Entry& SavedFileIndex::Slot(const std::string& path) {
+    if (entries_.size() >= MaxEntries && entries_.find(path) == entries_.end()) entries_.clear();
+    return entries_[path];
+}
+
+std::optional<platform::FileInfo> SavedFileIndex::Look(const std::string& path) {
     auto it = entries_.find(path);
-    if (it != entries_.end() && it->second.Size == size && it->second.WriteTime == writeTime && writeTime != 0)
-        return it->second.Crc;
+    if (it != entries_.end()) return it->second.Info;
+    return LookAgain(path);
+}
+
+std::optional<platform::FileInfo> SavedFileIndex::LookAgain(const std::string& path) {
+    const auto info = platform::GetFileInfo(path);
+    if (info)
+        Remember(path, *info);
+    else
+        entries_.erase(path);
+    return info;
+}
+
+void SavedFileIndex::Remember(const std::string& path, const platform::FileInfo& info) {
+    Entry& entry = Slot(path);
+    if (entry.Crc && (entry.Info.Size != info.Size || entry.Info.LastWriteUtc != info.LastWriteUtc)) entry.Crc.reset();
+    entry.Info = info;
+}
+
+std::uint32_t SavedFileIndex::Crc(const std::string& path, const platform::FileInfo& info) {
+    Entry& entry = Slot(path);
+    // A time of 0 means "unknown": then a change could not be told, so the file is read.
+    if (entry.Crc && entry.Info.Size == info.Size && entry.Info.LastWriteUtc == info.LastWriteUtc &&
+        info.LastWriteUtc != 0)
+        return *entry.Crc;
     const std::uint32_t crc = FileCrc32(path);
-    if (entries_.size() >= MaxEntries) entries_.clear();
-    entries_[path] = Entry{size, writeTime, crc};
+    entry.Info = info;
+    entry.Crc = crc;
     return crc;
 }
 
@@ -149,17 +187,17 @@ std::string AttachmentBaseName(const std::string& fileName) {
 
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                             const std::string& exportRoot, const std::string& attachmentsDir,
-                            AttachmentCounts* counts, Crc32Cache* cache) {
+                            AttachmentCounts* counts, SavedFileIndex* index) {
     const std::string dir = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(exportRoot) + attachmentsDir);
     // With no attachments name the files lie in the root itself, one level above the page.
     const std::string linkPrefix = attachmentsDir.empty() ? "../" : "../" + UrlEncodePath(attachmentsDir) + "/";
-    return SaveAll(collection, Share::Links, dir, linkPrefix, counts, cache);
+    return SaveAll(collection, Share::Links, dir, linkPrefix, counts, index);
 }
 
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
-                             const std::string& yearDir, AttachmentCounts* counts, Crc32Cache* cache) {
+                             const std::string& yearDir, AttachmentCounts* counts, SavedFileIndex* index) {
     const std::string dir = IncludeTrailingPathDelimiter(yearDir) + "attsimgs" + platform::PathDelim;
-    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, cache);
+    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, index);
 }
 
 } // namespace quillmark

@@ -5,8 +5,10 @@
 #pragma once
 
 #include "outlook/ObjectModel.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,22 +20,40 @@ struct AttachmentCounts {
     int Reused = 0; // attachments found already saved
 };
 
-// CRC-32 values of files already read during one run, so that a file met again as a
-// candidate name is not read again. An entry counts only while the file's size and
-// last-write time are those it was read with. Bounded: it starts afresh when full.
-class Crc32Cache {
+// What one run has learned about the files in the folders it saves attachments into.
+//
+// Attachments with a common name ("report.pdf") form chains "report.pdf", "report_1.pdf",
+// ... that every new attachment of that name walks from the start; asking the file system
+// about every link of the chain each time makes a run quadratic in the length of the
+// chains. The index remembers the files it has seen, so that a walk asks the file system
+// only about names it has never seen and about files whose size matches (their facts are
+// taken afresh before they are compared). It also keeps the CRC-32 of files it has read,
+// valid while their size and last-write time are those it was read with.
+//
+// The file system stays the judge of everything that decides a name: a name is free only
+// when a look says so, and a match is confirmed by a fresh look and the CRC. A file deleted
+// by someone else during the run may be passed over as if still there (the mail then gets
+// a later number, nothing is lost). Bounded: it starts afresh when full.
+class SavedFileIndex {
 public:
-    std::uint32_t Crc(const std::string& path, std::int64_t size);
+    // The facts about path: from memory when this run has seen the file, else by a look
+    // (and remembered when it exists).
+    std::optional<platform::FileInfo> Look(const std::string& path);
+    // The facts as they are now, by a look (and remembered, or forgotten when gone).
+    std::optional<platform::FileInfo> LookAgain(const std::string& path);
+    void Remember(const std::string& path, const platform::FileInfo& info);
+    // info: what a look at path just said (its size and time decide whether a CRC held holds).
+    std::uint32_t Crc(const std::string& path, const platform::FileInfo& info);
     void Clear() { entries_.clear(); }
     std::size_t Size() const { return entries_.size(); }
-    static constexpr std::size_t MaxEntries = 4096;
+    static constexpr std::size_t MaxEntries = 1u << 18;
 
 private:
     struct Entry {
-        std::int64_t Size;
-        double WriteTime;
-        std::uint32_t Crc;
+        platform::FileInfo Info;
+        std::optional<std::uint32_t> Crc; // of the file as Info describes it
     };
+    Entry& Slot(const std::string& path);
     std::unordered_map<std::string, Entry> entries_;
 };
 
@@ -50,12 +70,12 @@ std::string AttachmentBaseName(const std::string& fileName);
 // Every failure of one attachment is absorbed; that attachment gets no link.
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                             const std::string& exportRoot, const std::string& attachmentsDir,
-                            AttachmentCounts* counts = nullptr, Crc32Cache* cache = nullptr);
+                            AttachmentCounts* counts = nullptr, SavedFileIndex* index = nullptr);
 
 // Saves the picture attachments into yearDir + "/attsimgs/" and returns picture tags,
 // joined by "; ".
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                              const std::string& yearDir, AttachmentCounts* counts = nullptr,
-                             Crc32Cache* cache = nullptr);
+                             SavedFileIndex* index = nullptr);
 
 } // namespace quillmark

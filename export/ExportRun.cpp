@@ -4,6 +4,7 @@
 #include "SrcLib/uLib.h"
 #include "export/HtmlText.h"
 #include "export/MailTags.h"
+#include "export/PageWriter.h"
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -70,7 +71,11 @@ std::string NumberedPageName(const std::string& pageName, int n) {
     return stem + "_" + std::to_string(n) + ".htm";
 }
 
-void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
+namespace {
+
+// Calls f with each line of the text as SplitPageLines cuts it.
+template <typename F>
+void ForEachPageLine(std::string_view text, F&& f) {
     std::size_t start = 0;
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -78,32 +83,28 @@ void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
         const char c = text[i];
         if (c == '\0') break;
         if (c == '\r' || c == '\n') {
-            lines.emplace_back(text, start, i - start);
+            f(text.substr(start, i - start));
             if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
             start = i + 1;
         }
     }
     // The rest after the last line break is a line of its own, unless the text ended right
     // at a break.
-    if (i > start) lines.emplace_back(text, start, i - start);
+    if (i > start) f(text.substr(start, i - start));
 }
 
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
-    std::size_t position = lines.size();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        if (line.size() != 7) continue;
-        bool equal = true;
-        for (std::size_t k = 0; k < 7 && equal; ++k) {
-            char c = line[k];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            equal = c == "</body>"[k];
-        }
-        if (equal) {
-            position = i;
-            break;
-        }
+// The line the footer goes before: exactly "</body>" in any letter case.
+bool IsBodyEndLine(std::string_view line) {
+    if (line.size() != 7) return false;
+    for (std::size_t k = 0; k < 7; ++k) {
+        char c = line[k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != "</body>"[k]) return false;
     }
+    return true;
+}
+
+std::string FooterLine(const AppIdentity& identity) {
     std::string footer =
         "<SMALL style=\"font-family: verdana; font-size: 60%; border-top: silver 1px black; padding-top:2px\">";
     footer += '\r';
@@ -116,7 +117,48 @@ void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
     AppendHtmlEscaped(footer, identity.ProductVersion);
     footer += "</A></SMALL>";
     footer += '\r';
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), std::move(footer));
+    return footer;
+}
+
+} // namespace
+
+void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
+    ForEachPageLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
+}
+
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
+    std::size_t position = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (IsBodyEndLine(lines[i])) {
+            position = i;
+            break;
+        }
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), FooterLine(identity));
+}
+
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity) {
+    // The same as splitting, adding the footer and joining with CR LF, in one pass and
+    // without a string per line (a long mail has thousands).
+    const std::string footer = FooterLine(identity);
+    std::string page;
+    page.reserve(markerLine.size() + expanded.size() + expanded.size() / 16 + footer.size() + 16);
+    page += markerLine;
+    page += "\r\n";
+    bool placed = false;
+    ForEachPageLine(expanded, [&](std::string_view line) {
+        if (!placed && IsBodyEndLine(line)) {
+            page += footer;
+            page += "\r\n";
+            placed = true;
+        }
+        page += line;
+        page += "\r\n";
+    });
+    if (!placed) {
+        page += footer;
+        page += "\r\n";
+    }
+    return page;
 }
 
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject) {
@@ -162,9 +204,11 @@ struct ExportRun::Impl {
     TPageProducer PPMail;
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
-    Crc32Cache Crcs;
-    std::vector<std::string> PageLines;
-    std::string PageData;
+    SavedFileIndex SavedFiles;
+    PageWriter* Writer = nullptr; // the running run's
+    // The year folder last made sure of in this run: mails come mostly in order, so this
+    // spares a look at the folder for nearly every page.
+    std::string KnownYearDir;
 };
 
 ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& host, AppIdentity identity)
@@ -202,8 +246,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.Identity = identity_;
     tags.Attachments = &impl_->Attachments;
     tags.Pictures = &impl_->Pictures;
-    impl_->Crcs.Clear();
-    tags.Crcs = &impl_->Crcs;
+    impl_->SavedFiles.Clear();
+    impl_->KnownYearDir.clear();
+    tags.SavedFiles = &impl_->SavedFiles;
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
 
@@ -211,19 +256,29 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     stats_.ItemCount = count;
     host_.SetProgressMax(count);
 
+    // Pages go to disk on a thread of their own while the next mails are read. Whatever way
+    // the run ends, the pages handed over before are written: Finish on the ways out below,
+    // the writer's destructor when an error ends the run.
+    PageWriter writer;
+    impl_->Writer = &writer;
+    struct ForgetWriter {
+        Impl& impl;
+        ~ForgetWriter() { impl.Writer = nullptr; }
+    } forgetWriter{*impl_};
+
     const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
     double mailTime = 0;
     for (int index = 1; index <= count; ++index) {
         host_.SetProgress(index);
         host_.ProcessPendingEvents();
         if (StopRequested) {
+            writer.Finish();
             stats_.AttachmentsSaved = impl_->Attachments.Saved;
             stats_.AttachmentsReused = impl_->Attachments.Reused;
             stats_.PicturesSaved = impl_->Pictures.Saved;
             stats_.PicturesReused = impl_->Pictures.Reused;
             return ExportOutcome::Stopped;
         }
-        impl_->PageLines.clear();
 
         CurrentMailItem.reset();
         tags.CurrentMailItem.reset();
@@ -258,6 +313,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         stats_.PicturesReused = impl_->Pictures.Reused;
     }
 
+    writer.Finish();
     host_.SetFromText(DateTimeToText(mailTime));
     host_.ShowStatus("ok", 0);
     return ExportOutcome::Completed;
@@ -275,13 +331,12 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
 
     auto& producer = impl_->PPMail;
     if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
-    const std::string expanded = producer.ExpandTemplate();
+    std::string expanded = producer.ExpandTemplate();
 
-    auto& lines = impl_->PageLines;
-    SplitPageLines(expanded, lines);
-    AddFooter(lines, identity_);
-
-    CreateDirectoryPath(YearDir);
+    if (YearDir != impl_->KnownYearDir) {
+        CreateDirectoryPath(YearDir);
+        impl_->KnownYearDir = YearDir;
+    }
     const std::string dir = YearDir + platform::PathDelim;
 
     // The page name is made of the minute and the subject, so two mails can share it. A
@@ -289,7 +344,13 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     // names this mail); otherwise the mail takes the next free "_1", "_2", ... name.
     const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
     std::string target = dir + pageName;
+    // The search below asks the disk; a page of this name still on its way there (two mails
+    // of one minute and subject in a row) must land first, and so must its numbered
+    // siblings before they are looked for.
+    PageWriter& writer = *impl_->Writer;
+    if (writer.IsPending(target)) writer.Finish();
     if (platform::PathExists(target) && ReadPageMarker(target) != identity) {
+        writer.Finish();
         const std::string stem = pageName.substr(0, pageName.size() - 4);
         std::string own;
         // Look at every numbered sibling, not only up to the first gap: a deleted page in
@@ -307,20 +368,14 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
         target = dir + own;
     }
 
-    auto& data = impl_->PageData;
-    data.clear();
-    data += PageMarkerLine(identity);
-    data += "\r\n";
-    for (const auto& line : lines) {
-        data += line;
-        data += "\r\n";
-    }
     // Written to a temporary name and renamed over the target: a crash or a full disk never
-    // leaves half a page where a good one was.
-    platform::WriteFileAtomic(target, data);
-    // The mail's time as the page's time; out of the DOS range (1980-2099) or on a failure
-    // the page keeps the time writing gave it.
-    platform::SetFileLastWriteFromLocal(target, mailTime);
+    // leaves half a page where a good one was. The mail's time becomes the page's time; out
+    // of the DOS range (1980-2099) the page keeps the time writing gave it. The lines are
+    // cut and the footer added on the writer's thread too (the run outlives the writer).
+    writer.Write(std::move(target), std::move(expanded), mailTime,
+                 [this, marker = PageMarkerLine(identity)](std::string& data) {
+                     data = AssemblePage(marker, data, identity_);
+                 });
 }
 
 } // namespace quillmark

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmark {
@@ -137,6 +138,10 @@ void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 // Inserts the footer line before the first entry equal to "</body>" in any letter case,
 // or as the last entry when there is none.
 void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity);
+
+// The page file's bytes: the marker line, then the expanded text's lines with the footer
+// added, each ended by CR LF.
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity);
 
 // The identity a page is recognised by: the mail's EntryID; for a store that gives none,
 // a fingerprint of the mail's time, subject, sender and body.

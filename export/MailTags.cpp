@@ -121,14 +121,14 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
     case K::Attachments: {
         auto collection = mail.Attachments();
         replaceText = collection ? SaveAttachments(*collection, tagParams, context.ExportRoot,
-                                                   context.AttachmentsDir, context.Attachments, context.Crcs)
+                                                   context.AttachmentsDir, context.Attachments, context.SavedFiles)
                                  : std::string();
         return;
     }
     case K::Images: {
         auto collection = mail.Attachments();
         replaceText =
-            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.Crcs)
+            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles)
                        : std::string();
         return;
     }

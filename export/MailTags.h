@@ -24,7 +24,7 @@ struct MailTagContext {
     AppIdentity Identity;
     AttachmentCounts* Attachments = nullptr; // optional counters
     AttachmentCounts* Pictures = nullptr;
-    Crc32Cache* Crcs = nullptr; // optional, run-scoped
+    SavedFileIndex* SavedFiles = nullptr; // optional, run-scoped
 };
 
 enum class MailTagKind {

@@ -26,6 +26,17 @@ bool RenameFilePath(const std::string& from, const std::string& to);
 // Size in bytes (64-bit), or -1 when there is no such entry.
 std::int64_t FileSize(const std::string& path);
 
+// What one look at an entry tells. Code that needs several of these facts about the same
+// path (the attachment-name search does, for every candidate name) asks once instead of
+// once per fact.
+struct FileInfo {
+    std::int64_t Size = 0; // 0 for a directory, as FileSize says
+    bool IsDirectory = false;
+    double LastWriteUtc = 0; // date value
+};
+// nullopt when there is no such entry (or it cannot be looked at).
+std::optional<FileInfo> GetFileInfo(const std::string& path);
+
 // Last-write time as a date value in UTC (days since 1899-12-30), or nullopt when the file
 // cannot be opened.
 std::optional<double> FileLastWriteUtc(const std::string& path);
@@ -41,12 +52,20 @@ bool IsDirectoryWritable(const std::string& path);
 // Names in a directory (files and directories, without "." and ".."), unsorted.
 std::vector<std::string> ListDirectory(const std::string& path);
 
+struct AtomicWriteOptions {
+    // Also sync the data to disk before the rename (settings and templates; pages skip it
+    // for speed: a page lost to a power cut is made again by the next run).
+    bool Durable = false;
+    // The file's last-write time, set by the rules of SetFileLastWriteFromLocal before the
+    // file takes its name; out of range, the file keeps the time writing gave it.
+    std::optional<double> LocalWriteTime;
+};
+
 // Writes data to path through a temporary file in the same directory, flushed and renamed
 // over the target, so that a crash never leaves a half file in place of a good one.
 // Throws EFCreateError when the temporary file cannot be made, and Exception with the
 // system's reason when writing or renaming fails.
-// durable: also sync the data to disk before the rename (settings; pages skip it for speed).
-void WriteFileAtomic(const std::string& path, const std::string& data, bool durable = false);
+void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options = {});
 
 // Reads a whole file; throws EFOpenError ("Cannot open file %s") when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
@@ -60,6 +79,11 @@ std::string UserConfigDirectory();
 
 // The current local date and time as a date value.
 double NowLocal();
+
+// Makes local-time conversions use the zone the process started with for its whole life.
+// Called once at start by the programs: without it the C library looks at the system's zone
+// file again for every conversion from local time (one per page written).
+void PinLocalTimeZone();
 
 // Local time <-> UTC for a date value (the zone rules of the date itself).
 double LocalToUtc(double localDateValue);

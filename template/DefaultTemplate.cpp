@@ -68,7 +68,9 @@ void WriteDefaultTemplate(const std::string& path) {
     // template, so a half-written one left behind by a failed write would stay in use for good;
     // this way a failure leaves no file and the next start writes the template again.
     try {
-        platform::WriteFileAtomic(path, DefaultTemplateText(), true);
+        platform::AtomicWriteOptions durable;
+        durable.Durable = true;
+        platform::WriteFileAtomic(path, DefaultTemplateText(), durable);
     } catch (const EFCreateError&) {
         throw EFCreateError("Cannot create file " + path);
     } catch (const EWriteError&) {

@@ -104,6 +104,11 @@ std::string HelpText(const std::string& p) {
            "                    tree, a directory of .eml files, or an Outlook .pst/.ost file.\n"
            "                    Repeatable; each store is one top folder. Default: the bundled\n"
            "                    sample store.\n"
+#ifdef _WIN32
+           "                    \"outlook:\" (given alone) opens Outlook itself through COM\n"
+           "                    automation: the running Outlook, else a new one; every store\n"
+           "                    of its profile is a top folder, Public Folders left out.\n"
+#endif
            "  --folder PATH     the folder to export, by its display names from the top of the\n"
            "                    tree joined by \"/\", e.g. \"Sample Mail/Inbox\". Only that folder,\n"
            "                    not its subfolders. Names holding \"/\" are matched as they stand.\n"

@@ -312,6 +312,7 @@ int Run(int argc, char** argv) {
 } // namespace quillmark::cli
 
 int main(int argc, char** argv) {
+    quillmark::platform::PinLocalTimeZone();
     try {
         return quillmark::cli::Run(argc, argv);
     } catch (const std::exception& e) {

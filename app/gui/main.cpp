@@ -17,6 +17,7 @@
 using namespace quillmark;
 
 int main(int argc, char** argv) {
+    platform::PinLocalTimeZone();
     InitStartupPaths();
     InitAppInfo();
 

@@ -1,5 +1,6 @@
 #include "outlook/mailbox/MimeMessage.h"
 
+#include "outlook/mailbox/Base64.h"
 #include "outlook/mailbox/GMimeSupport.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -87,48 +88,36 @@ std::string AddressNames(InternetAddressList* list, int depth = 0) {
     return out;
 }
 
-// The decoded bytes of a leaf part (transfer encoding undone).
-std::string DecodedBytes(GMimePart* part) {
+// The decoded bytes of a leaf part (transfer encoding undone). badBase64, when given, tells
+// whether base64 content held characters outside the alphabet: the decoder skips them, so
+// what is saved differs from what was sent.
+std::string DecodedBytes(GMimePart* part, bool* badBase64 = nullptr) {
+    if (badBase64) *badBase64 = false;
     GMimeDataWrapper* content = g_mime_part_get_content(part);
     if (!content) return {};
+    GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
+    if (raw && g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64) {
+        // Base64 (nearly every attachment) is decoded here, in one pass that also checks
+        // the alphabet.
+        Base64Decoder decoder;
+        std::string out;
+        const gint64 length = g_mime_stream_length(raw);
+        if (length > 0) out.reserve(static_cast<std::size_t>(length) / 4 * 3 + 3);
+        g_mime_stream_reset(raw);
+        char buf[65536];
+        ssize_t got;
+        while ((got = g_mime_stream_read(raw, buf, sizeof buf)) > 0)
+            decoder.Feed(std::string_view(buf, static_cast<std::size_t>(got)), out);
+        g_mime_stream_reset(raw);
+        if (badBase64) *badBase64 = decoder.Bad();
+        return out;
+    }
     GMimeStream* mem = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, mem);
     GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
     std::string out(reinterpret_cast<const char*>(arr->data), arr->len);
     g_object_unref(mem);
     return out;
-}
-
-// True when base64 content holds characters outside the alphabet: the decoder skips them,
-// so what is saved differs from what was sent.
-bool HasBadBase64(GMimePart* part) {
-    if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) return false;
-    GMimeDataWrapper* content = g_mime_part_get_content(part);
-    if (!content) return false;
-    GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
-    if (!raw) return false;
-    g_mime_stream_reset(raw);
-    // The bytes base64 text may hold, as a table: this runs over every attachment byte.
-    static const std::array<bool, 256> kAllowed = [] {
-        std::array<bool, 256> t{};
-        for (int c = 0; c < 256; ++c)
-            t[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-                   c == '/' || c == '=' || c == '\r' || c == '\n' || c == ' ' || c == '\t';
-        return t;
-    }();
-    char buf[16384];
-    bool bad = false;
-    ssize_t got;
-    while (!bad && (got = g_mime_stream_read(raw, buf, sizeof buf)) > 0) {
-        for (ssize_t i = 0; i < got; ++i) {
-            if (!kAllowed[static_cast<unsigned char>(buf[i])]) {
-                bad = true;
-                break;
-            }
-        }
-    }
-    g_mime_stream_reset(raw);
-    return bad;
 }
 
 const char* ExtensionFor(GMimeContentType* ct) {
@@ -579,9 +568,10 @@ void MimeAttachment::SaveAsFile(const std::string& path) {
             g_object_unref(mem);
         }
     } else if (GMIME_IS_PART(part_)) {
-        if (HasBadBase64(GMIME_PART(part_)))
+        bool bad = false;
+        bytes = DecodedBytes(GMIME_PART(part_), &bad);
+        if (bad)
             owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(name_) + "\", saved what could be decoded");
-        bytes = DecodedBytes(GMIME_PART(part_));
     }
     WriteFileBytes(path, bytes);
 }

@@ -4,6 +4,7 @@
 #include "platform/Calendar.h"
 #include "platform/CodePage.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -43,13 +44,32 @@ bool TmOfDateValue(double value, std::tm& tm) {
     return gmtime_r(&t, &tm) != nullptr;
 }
 
-mode_t FileCreationMode() {
-    static const mode_t mode = [] {
-        mode_t mask = umask(0);
-        umask(mask);
-        return static_cast<mode_t>(0666 & ~mask);
-    }();
-    return mode;
+// A local date value through the DOS date-time rule (1980-2099, seconds rounded down to
+// even) as seconds since the epoch; nullopt out of range.
+std::optional<time_t> DosRuleWriteTime(double localDateValue) {
+    std::tm tm{};
+    if (!TmOfDateValue(localDateValue, tm)) return std::nullopt;
+    int year = tm.tm_year + 1900;
+    if (year < 1980 || year > 2099) return std::nullopt;
+    tm.tm_sec -= tm.tm_sec % 2; // DOS times count seconds in twos
+    tm.tm_isdst = -1;
+    time_t t = mktime(&tm);
+    if (t == static_cast<time_t>(-1)) return std::nullopt;
+    return t;
+}
+
+bool SetWriteTime(int fd, time_t utc) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = utc;
+    times[1].tv_nsec = 0;
+    return futimens(fd, times) == 0;
+}
+
+double DateValueOfTimespec(const struct timespec& ts) {
+    double secs = static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+    return kUnixEpochDays + secs / kSecondsPerDay;
 }
 
 } // namespace
@@ -90,27 +110,25 @@ std::optional<double> FileLastWriteUtc(const std::string& path) {
     int rc = fstat(fd, &st);
     close(fd);
     if (rc != 0) return std::nullopt;
-    double secs = static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec / 1e9;
-    return kUnixEpochDays + secs / kSecondsPerDay;
+    return DateValueOfTimespec(st.st_mtim);
+}
+
+std::optional<FileInfo> GetFileInfo(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || stat(Native(path).c_str(), &st) != 0) return std::nullopt;
+    FileInfo info;
+    info.IsDirectory = S_ISDIR(st.st_mode);
+    info.Size = info.IsDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
+    info.LastWriteUtc = DateValueOfTimespec(st.st_mtim);
+    return info;
 }
 
 bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
-    std::tm tm{};
-    if (!TmOfDateValue(localDateValue, tm)) return false;
-    int year = tm.tm_year + 1900;
-    if (year < 1980 || year > 2099) return false;
-    tm.tm_sec -= tm.tm_sec % 2; // DOS times count seconds in twos
-    tm.tm_isdst = -1;
-    time_t t = mktime(&tm);
-    if (t == static_cast<time_t>(-1)) return false;
+    const auto utc = DosRuleWriteTime(localDateValue);
+    if (!utc) return false;
     int fd = open(Native(path).c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = t;
-    times[1].tv_nsec = 0;
-    bool ok = futimens(fd, times) == 0;
+    bool ok = SetWriteTime(fd, *utc);
     close(fd);
     return ok;
 }
@@ -131,34 +149,53 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& data, bool durable) {
+void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
     std::string target = Native(path);
-    std::string tmpl = target + ".tmp-XXXXXX";
-    int fd = mkstemp(tmpl.data());
+    // A temporary name of our own made with O_EXCL rather than mkstemp: the file is created
+    // with the permissions the user's umask gives (mkstemp's 0600 would need one more call
+    // to widen), and a name left by a crashed run is simply passed over.
+    static std::atomic<unsigned> counter{0};
+    static const std::string pid = std::to_string(getpid());
+    const std::string prefix = target + ".tmp-" + pid + "-";
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tmp = prefix + std::to_string(counter.fetch_add(1));
+        fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) throw EFCreateError("Cannot create file " + path);
-    fchmod(fd, FileCreationMode());
+    auto fail = [&](const char* what) {
+        int err = errno;
+        close(fd);
+        unlink(tmp.c_str());
+        throw EWriteError(what + path + ": " + std::strerror(err));
+    };
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
         ssize_t n = write(fd, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = errno;
-            close(fd);
-            unlink(tmpl.c_str());
-            throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
+        if (n < 0) fail("Cannot write file ");
+        if (n == 0) {
+            errno = EIO;
+            fail("Cannot write file ");
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if ((durable && fsync(fd) != 0) || close(fd) != 0) {
+    if (options.Durable && fsync(fd) != 0) fail("Cannot write file ");
+    // The time is set on the open file, after the last write: nothing afterwards changes it.
+    if (options.LocalWriteTime)
+        if (const auto utc = DosRuleWriteTime(*options.LocalWriteTime)) SetWriteTime(fd, *utc);
+    if (close(fd) != 0) {
         int err = errno;
-        unlink(tmpl.c_str());
+        unlink(tmp.c_str());
         throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
     }
-    if (rename(tmpl.c_str(), target.c_str()) != 0) {
+    if (rename(tmp.c_str(), target.c_str()) != 0) {
         int err = errno;
-        unlink(tmpl.c_str());
+        unlink(tmp.c_str());
         throw EWriteError("Cannot replace file " + path + ": " + std::strerror(err));
     }
 }
@@ -208,6 +245,13 @@ double NowLocal() {
     std::tm tm{};
     localtime_r(&ts.tv_sec, &tm);
     return DateValueOfTm(tm) + (ts.tv_nsec / 1e9) / kSecondsPerDay;
+}
+
+void PinLocalTimeZone() {
+    // With TZ unset the C library stands for "/etc/localtime" but checks that file again on
+    // every mktime; naming the same file in TZ keeps the meaning and drops the checks.
+    if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 1);
+    tzset();
 }
 
 double LocalToUtc(double localDateValue) {

@@ -180,6 +180,20 @@ std::int64_t FileSize(const std::string& path) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
+std::optional<FileInfo> GetFileInfo(const std::string& path) {
+    // One call for all three facts, of exactly this path (see FileSize).
+    if (path.empty()) return std::nullopt;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Win(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    FileInfo info;
+    info.IsDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.Size = info.IsDirectory
+                    ? 0
+                    : static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    info.LastWriteUtc = DateValueOfFileTime(data.ftLastWriteTime);
+    return info;
+}
+
 std::optional<double> FileLastWriteUtc(const std::string& path) {
     // Opened for its attributes only and shared with everyone: a file that a viewer, the
     // indexer or a virus scanner holds open still has its time (refusing to share would give
@@ -192,15 +206,18 @@ std::optional<double> FileLastWriteUtc(const std::string& path) {
     return DateValueOfFileTime(written);
 }
 
-bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
+namespace {
+
+// A local date value through a DOS date-time (two-second steps, 1980 to 2099) as a UTC file
+// time; nullopt out of range.
+std::optional<FILETIME> DosRuleWriteTime(double localDateValue) {
     SYSTEMTIME local{};
-    if (!SystemTimeOfDateValue(localDateValue, local)) return false;
-    if (local.wYear < 1980 || local.wYear > 2099) return false;
-    // Through a DOS date-time: two-second steps, 1980 to 2099.
+    if (!SystemTimeOfDateValue(localDateValue, local)) return std::nullopt;
+    if (local.wYear < 1980 || local.wYear > 2099) return std::nullopt;
     const WORD dosDate = static_cast<WORD>(((local.wYear - 1980) << 9) | (local.wMonth << 5) | local.wDay);
     const WORD dosTime = static_cast<WORD>((local.wHour << 11) | (local.wMinute << 5) | (local.wSecond / 2));
     FILETIME localFt{};
-    if (!DosDateTimeToFileTime(dosDate, dosTime, &localFt)) return false;
+    if (!DosDateTimeToFileTime(dosDate, dosTime, &localFt)) return std::nullopt;
     // Local to UTC by the zone rules of that date, not by LocalFileTimeToFileTime: that one
     // applies today's daylight-saving offset to every date, so a July mail exported in
     // December would be stamped an hour off (and the POSIX build uses the date's rules).
@@ -208,11 +225,19 @@ bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
     FILETIME utcFt{};
     if (!FileTimeToSystemTime(&localFt, &localSt) || !TzSpecificLocalTimeToSystemTime(nullptr, &localSt, &utcSt) ||
         !SystemTimeToFileTime(&utcSt, &utcFt))
-        return false;
+        return std::nullopt;
+    return utcFt;
+}
+
+} // namespace
+
+bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
+    const auto utc = DosRuleWriteTime(localDateValue);
+    if (!utc) return false;
     Handle h(CreateFileW(Win(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.Valid()) return false;
-    return SetFileTime(h.Get(), nullptr, nullptr, &utcFt) != 0;
+    return SetFileTime(h.Get(), nullptr, nullptr, &*utc) != 0;
 }
 
 bool IsDirectoryWritable(const std::string& path) {
@@ -246,7 +271,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& data, bool durable) {
+void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
     static std::atomic<unsigned> counter{0};
     const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));
@@ -267,7 +292,10 @@ void WriteFileAtomic(const std::string& path, const std::string& data, bool dura
         p += written;
         left -= written;
     }
-    if (durable && !FlushFileBuffers(h.Get())) fail("Cannot write file ", GetLastError());
+    if (options.Durable && !FlushFileBuffers(h.Get())) fail("Cannot write file ", GetLastError());
+    // The time is set on the open file, after the last write: nothing afterwards changes it.
+    if (options.LocalWriteTime)
+        if (const auto utc = DosRuleWriteTime(*options.LocalWriteTime)) SetFileTime(h.Get(), nullptr, nullptr, &*utc);
     if (!h.Close()) {
         DWORD error = GetLastError();
         DeleteFileW(wideTmp.c_str());
@@ -349,6 +377,10 @@ double NowLocal() {
     SYSTEMTIME st{};
     GetLocalTime(&st);
     return DateValueOfSystemTime(st);
+}
+
+void PinLocalTimeZone() {
+    // Nothing to do: the system's conversions read the zone from memory.
 }
 
 double LocalToUtc(double localDateValue) {

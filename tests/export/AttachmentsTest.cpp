@@ -181,20 +181,63 @@ TEST_F(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
 namespace quillmark::testing {
 namespace {
 
-class Crc32CacheTest : public ScratchDir {};
+class SavedFileIndexTest : public ScratchDir {};
 
-TEST_F(Crc32CacheTest, AChangedFileIsReadAgain) {
+TEST_F(SavedFileIndexTest, AChangedFileIsReadAgain) {
     const std::string f = Path("a.bin");
     WriteFile(f, "abcd");
-    Crc32Cache cache;
-    const auto first = cache.Crc(f, 4);
+    SavedFileIndex index;
+    const auto first = index.Crc(f, *platform::GetFileInfo(f));
     EXPECT_EQ(first, FileCrc32(f));
-    // Same size, other bytes, another time: the cached value must not be used.
+    // Same size, other bytes, another time: the remembered value must not be used.
     WriteFile(f, "abce");
     std::filesystem::last_write_time(f, std::filesystem::last_write_time(f) + std::chrono::seconds(5));
-    EXPECT_EQ(cache.Crc(f, 4), FileCrc32(f));
-    EXPECT_NE(cache.Crc(f, 4), first);
-    EXPECT_EQ(cache.Size(), 1u);
+    EXPECT_EQ(index.Crc(f, *platform::GetFileInfo(f)), FileCrc32(f));
+    EXPECT_NE(index.Crc(f, *platform::GetFileInfo(f)), first);
+    EXPECT_EQ(index.Size(), 1u);
+}
+
+// With and without the index, the same attachments in the same order must get the same
+// names and links: the index only spares looks, it never decides differently.
+TEST_F(SavedFileIndexTest, NamesAreThoseOfTheFullSearch) {
+    std::filesystem::create_directories(Path("plain/atts"));
+    std::filesystem::create_directories(Path("indexed/atts"));
+    auto log = std::make_shared<FakeCallLog>();
+    SavedFileIndex index;
+    // Contents chosen so that sizes collide across different contents, and contents recur.
+    const std::vector<std::string> contents = {"aaaa", "bbbb", "aaaa", "cc", "bbbb", "dddd", "cc", "eeee", "dddd", "a"};
+    for (std::size_t i = 0; i < contents.size() * 3; ++i) {
+        auto mail = std::make_shared<FakeMailItem>("Mail", log);
+        mail->AddAttachment(i % 2 ? u"data.xls" : u"report.pdf", contents[(i * 7) % contents.size()]);
+        mail->AddAttachment(u"data.xls", contents[i % contents.size()]);
+        auto c1 = mail->Attachments();
+        const std::string plain = SaveAttachments(*c1, {}, Path("plain"), "atts");
+        auto c2 = mail->Attachments();
+        const std::string indexed = SaveAttachments(*c2, {}, Path("indexed"), "atts", nullptr, &index);
+        ASSERT_EQ(indexed, plain) << "attachment set " << i;
+    }
+    for (const auto& name : platform::ListDirectory(Path("plain/atts")))
+        EXPECT_EQ(ReadFile(Path("indexed/atts/" + name)), ReadFile(Path("plain/atts/" + name))) << name;
+    EXPECT_EQ(platform::ListDirectory(Path("indexed/atts")).size(), platform::ListDirectory(Path("plain/atts")).size());
+}
+
+// A file changed behind the index's back to the new attachment's size is looked at afresh
+// and compared by content: never taken for a copy it is not.
+TEST_F(SavedFileIndexTest, RememberedFactsAreCheckedBeforeAMatch) {
+    std::filesystem::create_directories(Path("out/atts"));
+    auto log = std::make_shared<FakeCallLog>();
+    SavedFileIndex index;
+    auto save = [&](const std::string& content) {
+        auto mail = std::make_shared<FakeMailItem>("Mail", log);
+        mail->AddAttachment(u"data.xls", content);
+        auto c = mail->Attachments();
+        return SaveAttachments(*c, {}, Path("out"), "atts", nullptr, &index);
+    };
+    save("abcd");
+    WriteFile(Path("out/atts/data.xls"), "wxyz"); // same size, other content
+    EXPECT_NE(save("abcd").find("data_1.xls"), std::string::npos);
+    EXPECT_EQ(ReadFile(Path("out/atts/data_1.xls")), "abcd");
+    EXPECT_NE(save("wxyz").find("data.xls\""), std::string::npos); // the changed file is a copy now
 }
 
 } // namespace

@@ -56,6 +56,30 @@ TEST(AddFooter, PiecesAndEmptyIdentity) {
     EXPECT_NE(none[0].find(">Quillmark v0.3</A>"), std::string::npos);
 }
 
+// The one-pass page assembly must give exactly what splitting, adding the footer and
+// joining give, wherever the "</body>" line is or is not.
+TEST(AssemblePage, SameAsSplitFooterAndJoin) {
+    const std::vector<std::string> texts = {
+        "",
+        "plain",
+        "<html>\r\n<body>\r\nx\r\n</body>\r\n</html>\r\n",
+        "<BODY>\n</Body>\n</body>\n",
+        "a</body></html>\rb",
+        "</body>",
+        std::string("one\ntwo\0</body>\n", 17),
+        "\r\n\r\n</bOdY>",
+    };
+    for (const auto& text : texts) {
+        SCOPED_TRACE(text);
+        std::vector<std::string> lines;
+        SplitPageLines(text, lines);
+        AddFooter(lines, TestIdentity());
+        std::string expected = "<!-- m -->\r\n";
+        for (const auto& line : lines) expected += line + "\r\n";
+        EXPECT_EQ(AssemblePage("<!-- m -->", text, TestIdentity()), expected);
+    }
+}
+
 TEST(HtmlText, EscapeAndEncode) {
     EXPECT_EQ(HtmlEscape("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c&#39;");
     EXPECT_EQ(HtmlEscape("plain \xE5"), "plain \xE5");

@@ -8,6 +8,9 @@
 
 #include <cmath>
 #include <fstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace quillmark;
 using quillmark::test::TempDir;
@@ -42,11 +45,54 @@ TEST(FileSystem, AtomicWriteReplacesWholeAndLeavesNoTemporaryFiles) {
     TempDir dir;
     std::string f = dir.File("settings.reg");
     platform::WriteFileAtomic(f, "first");
-    platform::WriteFileAtomic(f, "second", true);
+    platform::AtomicWriteOptions durable;
+    durable.Durable = true;
+    platform::WriteFileAtomic(f, "second", durable);
     EXPECT_EQ(platform::ReadWholeFile(f), "second");
     EXPECT_EQ(platform::ListDirectory(dir.Dir()).size(), 1u);
     EXPECT_THROW(platform::WriteFileAtomic(dir.File("no/such/dir/x"), "y"), EFCreateError);
     EXPECT_THROW(platform::ReadWholeFile(dir.File("missing")), EFOpenError);
+#ifndef _WIN32
+    // The file gets the permissions the umask leaves, like any file the user makes (not the
+    // owner-only mode of a private temporary file).
+    const auto perms = std::filesystem::status(f).permissions();
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(perms), static_cast<mode_t>(0666 & ~mask));
+#endif
+}
+
+TEST(FileSystem, AtomicWriteSetsTheTimeByTheDosRule) {
+    TempDir dir;
+    std::string f = dir.File("page.htm");
+    platform::AtomicWriteOptions at;
+    at.LocalWriteTime = *TryEncodeDateTime(2005, 3, 1, 14, 2, 11);
+    platform::WriteFileAtomic(f, "x", at);
+    EXPECT_NEAR(platform::UtcToLocal(FileWriteTime(f)), *TryEncodeDateTime(2005, 3, 1, 14, 2, 10), 0.5 / 86400.0);
+    // Out of range: the time of writing stays.
+    at.LocalWriteTime = EncodeDate(1979, 12, 31);
+    const double before = platform::LocalToUtc(platform::NowLocal());
+    platform::WriteFileAtomic(f, "y", at);
+    EXPECT_GE(FileWriteTime(f), before - 2.0 / 86400.0);
+    EXPECT_EQ(platform::ReadWholeFile(f), "y");
+}
+
+TEST(FileSystem, FileInfoTellsSizeKindAndTimeInOneLook) {
+    TempDir dir;
+    std::string f = dir.File("a.bin");
+    std::ofstream(f, std::ios::binary) << std::string(1234, 'a');
+    ASSERT_TRUE(platform::SetFileLastWriteFromLocal(f, EncodeDate(2010, 6, 1)));
+    const auto file = platform::GetFileInfo(f);
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(file->IsDirectory);
+    EXPECT_EQ(file->Size, 1234);
+    EXPECT_EQ(file->LastWriteUtc, FileWriteTime(f));
+    const auto folder = platform::GetFileInfo(dir.Dir());
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->IsDirectory);
+    EXPECT_EQ(folder->Size, 0);
+    EXPECT_FALSE(platform::GetFileInfo(dir.File("missing")));
+    EXPECT_FALSE(platform::GetFileInfo(""));
 }
 
 TEST(FileSystem, AnsiNamesBecomeUtf8OnDisk) {
