@@ -12,11 +12,20 @@ PageWriter::~PageWriter() {
     if (!background_) return;
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return (queue_.empty() && !busy_) || failure_; });
+        WaitUntilWritten(lock);
         quit_ = true;
     }
-    changed_.notify_all();
+    work_.notify_one();
     thread_.join();
+}
+
+void PageWriter::WaitUntilWritten(std::unique_lock<std::mutex>& lock) {
+    draining_ = true;
+    work_.notify_one();
+    ++waitingCallers_;
+    done_.wait(lock, [this] { return (queue_.empty() && !busy_) || failure_; });
+    --waitingCallers_;
+    draining_ = false;
 }
 
 void PageWriter::WriteOne(Page& page) {
@@ -44,15 +53,21 @@ void PageWriter::Write(std::string path, std::string data, double localWriteTime
         return;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] {
-        return failure_ || (queue_.size() < MaxQueuedPages && queuedBytes_ < MaxQueuedBytes);
-    });
+    if (!failure_ && (queue_.size() >= MaxQueuedPages || queuedBytes_ >= MaxQueuedBytes)) {
+        work_.notify_one();
+        ++waitingCallers_;
+        done_.wait(lock, [this] {
+            return failure_ || (queue_.size() < MaxQueuedPages && queuedBytes_ < MaxQueuedBytes);
+        });
+        --waitingCallers_;
+    }
     RaiseFailure();
     queuedBytes_ += page.QueuedBytes;
     pending_.insert(page.Path);
     queue_.push_back(std::move(page));
+    const bool wake = queue_.size() == WakeBatch;
     lock.unlock();
-    changed_.notify_all();
+    if (wake) work_.notify_one();
 }
 
 bool PageWriter::IsPending(const std::string& path) {
@@ -67,38 +82,43 @@ void PageWriter::Finish() {
         return;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return (queue_.empty() && !busy_) || failure_; });
+    WaitUntilWritten(lock);
     RaiseFailure();
 }
 
 void PageWriter::Loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return quit_ || (!queue_.empty() && !failure_); });
+        work_.wait(lock, [this] {
+            return quit_ || (!failure_ && (queue_.size() >= WakeBatch || (draining_ && !queue_.empty()) ||
+                                           (waitingCallers_ > 0 && !queue_.empty())));
+        });
         if (quit_) return;
-        Page page = std::move(queue_.front());
-        queue_.pop_front();
-        queuedBytes_ -= page.QueuedBytes;
-        busy_ = true;
-        lock.unlock();
-        changed_.notify_all(); // room in the queue
-        std::exception_ptr failure;
-        try {
-            WriteOne(page);
-        } catch (...) {
-            failure = std::current_exception();
+        // Everything queued is written before the thread sleeps again.
+        while (!queue_.empty() && !failure_) {
+            Page page = std::move(queue_.front());
+            queue_.pop_front();
+            queuedBytes_ -= page.QueuedBytes;
+            busy_ = true;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                WriteOne(page);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            busy_ = false;
+            pending_.erase(pending_.find(page.Path));
+            if (failure) {
+                failure_ = failure;
+                // What was handed in after the failed page is not written: the run ends here.
+                for (const auto& dropped : queue_) pending_.erase(pending_.find(dropped.Path));
+                queue_.clear();
+                queuedBytes_ = 0;
+            }
+            if (waitingCallers_ > 0) done_.notify_all();
         }
-        lock.lock();
-        busy_ = false;
-        pending_.erase(pending_.find(page.Path));
-        if (failure && !failure_) {
-            failure_ = failure;
-            // What was handed in after the failed page is not written: the run ends here.
-            for (const auto& dropped : queue_) pending_.erase(pending_.find(dropped.Path));
-            queue_.clear();
-            queuedBytes_ = 0;
-        }
-        changed_.notify_all();
     }
 }
 

@@ -59,10 +59,18 @@ private:
     // Bounds on what may wait for the thread, so memory stays flat however fast the mails come.
     static constexpr std::size_t MaxQueuedPages = 64;
     static constexpr std::size_t MaxQueuedBytes = 16u << 20;
+    // The thread is woken when this many pages wait (or someone waits for it), not for every
+    // page: waking a sleeping thread is a system call on both sides.
+    static constexpr std::size_t WakeBatch = 8;
+
+    void WaitUntilWritten(std::unique_lock<std::mutex>& lock); // mutex_ held
 
     const bool background_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_; // the thread waits here for pages
+    std::condition_variable done_; // callers wait here for room or for the end
+    bool draining_ = false;        // a caller waits for everything to be written
+    int waitingCallers_ = 0;
     std::deque<Page> queue_;
     std::multiset<std::string> pending_; // paths queued or being written
     std::size_t queuedBytes_ = 0;
