@@ -309,6 +309,32 @@ TEST_F(ExportRunTest, AnErrorEndsTheRunAndKeepsEarlierPages) {
     EXPECT_EQ(Listing(Path("out/2005")).size(), 2u);
 }
 
+// No attachment's temporary file may be left behind, whether the run completes or an error
+// ends it.
+TEST_F(ExportRunTest, AttachmentTemporariesAreGoneWhateverWayTheRunEnds) {
+    UseTemplate({"<#Attachments>", "<#Images>"});
+    auto sorted = [this](const std::string& rel) {
+        auto names = Listing(Path(rel));
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const auto* subject : {u"A", u"B"}) {
+        auto m = Mail(subject, At(2005, 1, subject[0] == u'A' ? 1 : 2));
+        m->AddAttachment(u"report.pdf", "same");
+        m->AddAttachment(u"photo.png", "p");
+    }
+    Mail(u"C", At(2005, 1, 3))->AddAttachment(u"report.pdf", "diff");
+    ASSERT_EQ(Run(), ExportOutcome::Completed);
+    EXPECT_EQ(sorted("out/atts"), (std::vector<std::string>{"report.pdf", "report_1.pdf"}));
+    EXPECT_EQ(sorted("out/2005/attsimgs"), (std::vector<std::string>{"photo.png"}));
+    EXPECT_NE(Page("2005/m200501020000_B.htm").find("../atts/report.pdf\""), std::string::npos);
+
+    Mail(u"D", At(2005, 1, 4))->AddAttachment(u"report.pdf", "same");
+    Mail(u"E", At(2005, 1, 5))->FailOnProperty(Body, "The body is gone");
+    EXPECT_THROW(Run(), EStoreError);
+    EXPECT_EQ(sorted("out/atts"), (std::vector<std::string>{"report.pdf", "report_1.pdf"}));
+}
+
 TEST_F(ExportRunTest, AnUnwritablePageEndsTheRun) {
     Mail(u"One", At(2004, 1, 1));
     Mail(u"Two", At(2005, 1, 2));
