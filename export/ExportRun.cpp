@@ -197,6 +197,42 @@ std::string ReadPageMarker(const std::string& pagePath) {
     return first.substr(prefix.size(), first.size() - prefix.size() - suffix.size());
 }
 
+void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
+               const std::string& data, double mailTime) {
+    // Written to a temporary name and renamed over the target: a crash or a full disk never
+    // leaves half a page where a good one was. The mail's time becomes the page's time; out
+    // of the DOS range (1980-2099) the page keeps the time writing gave it.
+    platform::AtomicWriteOptions options;
+    options.LocalWriteTime = mailTime;
+    // The page name is made of the minute and the subject, so two mails can share it. A free
+    // name is taken at once (the file system refuses a taken one in the same step, so the
+    // common case costs no look of its own).
+    options.KeepExisting = true;
+    if (platform::WriteFileAtomic(dir + pageName, data, options)) return;
+    options.KeepExisting = false;
+    // Taken: a page there is replaced only when it is this mail's own (its marker line names
+    // this mail); otherwise the mail takes the next free "_1", "_2", ... name.
+    std::string own;
+    if (ReadPageMarker(dir + pageName) == identity) {
+        own = pageName;
+    } else {
+        const std::string stem = pageName.substr(0, pageName.size() - 4);
+        // Look at every numbered sibling, not only up to the first gap: a deleted page in
+        // the middle must not make a re-exported mail leave its old page behind.
+        for (const auto& name : platform::ListDirectory(dir))
+            if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) {
+                own = name;
+                break;
+            }
+        if (own.empty()) {
+            int n = 1;
+            while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
+            own = NumberedPageName(pageName, n);
+        }
+    }
+    platform::WriteFileAtomic(dir + own, data, options);
+}
+
 // ---------------------------------------------------------------------------------------
 // The run
 
@@ -339,43 +375,13 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     }
     const std::string dir = YearDir + platform::PathDelim;
 
-    // The page name is made of the minute and the subject, so two mails can share it. A
-    // page already there is replaced only when it is this mail's own (its marker line
-    // names this mail); otherwise the mail takes the next free "_1", "_2", ... name.
+    // The name is settled and the page written on the writer's thread, after the pages of
+    // the mails before (two mails of one minute and subject in a row must see each other).
     const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
-    std::string target = dir + pageName;
-    // The search below asks the disk; a page of this name still on its way there (two mails
-    // of one minute and subject in a row) must land first, and so must its numbered
-    // siblings before they are looked for.
-    PageWriter& writer = *impl_->Writer;
-    if (writer.IsPending(target)) writer.Finish();
-    if (platform::PathExists(target) && ReadPageMarker(target) != identity) {
-        writer.Finish();
-        const std::string stem = pageName.substr(0, pageName.size() - 4);
-        std::string own;
-        // Look at every numbered sibling, not only up to the first gap: a deleted page in
-        // the middle must not make a re-exported mail leave its old page behind.
-        for (const auto& name : platform::ListDirectory(YearDir))
-            if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) {
-                own = name;
-                break;
-            }
-        if (own.empty()) {
-            int n = 1;
-            while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
-            own = NumberedPageName(pageName, n);
-        }
-        target = dir + own;
-    }
-
-    // Written to a temporary name and renamed over the target: a crash or a full disk never
-    // leaves half a page where a good one was. The mail's time becomes the page's time; out
-    // of the DOS range (1980-2099) the page keeps the time writing gave it. The lines are
-    // cut and the footer added on the writer's thread too (the run outlives the writer).
-    writer.Write(std::move(target), std::move(expanded), mailTime,
-                 [this, marker = PageMarkerLine(identity)](std::string& data) {
-                     data = AssemblePage(marker, data, identity_);
-                 });
+    const std::size_t bytes = expanded.size();
+    impl_->Writer->Write(bytes, [this, dir, pageName, identity, text = std::move(expanded), mailTime] {
+        PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_), mailTime);
+    });
 }
 
 } // namespace quillmark

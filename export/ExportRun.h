@@ -152,4 +152,10 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
 std::string PageMarkerLine(const std::string& identity);
 std::string ReadPageMarker(const std::string& pagePath);
 
+// Writes a page's bytes into dir (with its delimiter) under pageName, or under the mail's
+// own numbered name when pageName is another mail's page (see the run), atomically and with
+// the mail's time as the file's time.
+void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
+               const std::string& data, double mailTime);
+
 } // namespace quillmark

@@ -1,7 +1,5 @@
 #include "export/PageWriter.h"
 
-#include "platform/FileSystem.h"
-
 namespace quillmark {
 
 PageWriter::PageWriter(bool background) : background_(background) {
@@ -12,14 +10,18 @@ PageWriter::~PageWriter() {
     if (!background_) return;
     {
         std::unique_lock lock(mutex_);
-        WaitUntilWritten(lock);
+        WaitUntilDone(lock);
         quit_ = true;
     }
     work_.notify_one();
     thread_.join();
 }
 
-void PageWriter::WaitUntilWritten(std::unique_lock<std::mutex>& lock) {
+void PageWriter::RaiseFailure() {
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+void PageWriter::WaitUntilDone(std::unique_lock<std::mutex>& lock) {
     draining_ = true;
     work_.notify_one();
     ++waitingCallers_;
@@ -28,24 +30,11 @@ void PageWriter::WaitUntilWritten(std::unique_lock<std::mutex>& lock) {
     draining_ = false;
 }
 
-void PageWriter::WriteOne(Page& page) {
-    if (page.Finish) page.Finish(page.Data);
-    platform::AtomicWriteOptions options;
-    options.LocalWriteTime = page.LocalWriteTime;
-    platform::WriteFileAtomic(page.Path, page.Data, options);
-}
-
-void PageWriter::RaiseFailure() {
-    if (failure_) std::rethrow_exception(failure_);
-}
-
-void PageWriter::Write(std::string path, std::string data, double localWriteTime, Finishing finishing) {
-    Page page{std::move(path), std::move(data), localWriteTime, std::move(finishing)};
-    page.QueuedBytes = page.Data.size();
+void PageWriter::Write(std::size_t bytes, std::function<void()> job) {
     if (!background_) {
         RaiseFailure();
         try {
-            WriteOne(page);
+            job();
         } catch (...) {
             failure_ = std::current_exception();
             throw;
@@ -53,27 +42,19 @@ void PageWriter::Write(std::string path, std::string data, double localWriteTime
         return;
     }
     std::unique_lock lock(mutex_);
-    if (!failure_ && (queue_.size() >= MaxQueuedPages || queuedBytes_ >= MaxQueuedBytes)) {
+    if (!failure_ && (queue_.size() >= MaxQueuedJobs || queuedBytes_ >= MaxQueuedBytes)) {
         work_.notify_one();
         ++waitingCallers_;
-        done_.wait(lock, [this] {
-            return failure_ || (queue_.size() < MaxQueuedPages && queuedBytes_ < MaxQueuedBytes);
-        });
+        done_.wait(lock,
+                   [this] { return failure_ || (queue_.size() < MaxQueuedJobs && queuedBytes_ < MaxQueuedBytes); });
         --waitingCallers_;
     }
     RaiseFailure();
-    queuedBytes_ += page.QueuedBytes;
-    pending_.insert(page.Path);
-    queue_.push_back(std::move(page));
+    queuedBytes_ += bytes;
+    queue_.push_back(Job{std::move(job), bytes});
     const bool wake = queue_.size() == WakeBatch;
     lock.unlock();
     if (wake) work_.notify_one();
-}
-
-bool PageWriter::IsPending(const std::string& path) {
-    if (!background_) return false;
-    std::lock_guard lock(mutex_);
-    return pending_.count(path) != 0;
 }
 
 void PageWriter::Finish() {
@@ -82,7 +63,7 @@ void PageWriter::Finish() {
         return;
     }
     std::unique_lock lock(mutex_);
-    WaitUntilWritten(lock);
+    WaitUntilDone(lock);
     RaiseFailure();
 }
 
@@ -90,30 +71,29 @@ void PageWriter::Loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
         work_.wait(lock, [this] {
-            return quit_ || (!failure_ && (queue_.size() >= WakeBatch || (draining_ && !queue_.empty()) ||
-                                           (waitingCallers_ > 0 && !queue_.empty())));
+            return quit_ || (!failure_ && !queue_.empty() &&
+                             (queue_.size() >= WakeBatch || draining_ || waitingCallers_ > 0));
         });
         if (quit_) return;
-        // Everything queued is written before the thread sleeps again.
+        // Everything queued is done before the thread sleeps again.
         while (!queue_.empty() && !failure_) {
-            Page page = std::move(queue_.front());
+            Job job = std::move(queue_.front());
             queue_.pop_front();
-            queuedBytes_ -= page.QueuedBytes;
+            queuedBytes_ -= job.Bytes;
             busy_ = true;
             lock.unlock();
             std::exception_ptr failure;
             try {
-                WriteOne(page);
+                job.Run();
             } catch (...) {
                 failure = std::current_exception();
             }
+            job = Job{}; // the page's memory goes now, not when the next job comes
             lock.lock();
             busy_ = false;
-            pending_.erase(pending_.find(page.Path));
             if (failure) {
                 failure_ = failure;
-                // What was handed in after the failed page is not written: the run ends here.
-                for (const auto& dropped : queue_) pending_.erase(pending_.find(dropped.Path));
+                // What was handed in after the failed job is not done: the run ends here.
                 queue_.clear();
                 queuedBytes_ = 0;
             }

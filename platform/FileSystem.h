@@ -59,13 +59,17 @@ struct AtomicWriteOptions {
     // The file's last-write time, set by the rules of SetFileLastWriteFromLocal before the
     // file takes its name; out of range, the file keeps the time writing gave it.
     std::optional<double> LocalWriteTime;
+    // Never replace an existing file: when the name is taken the new file is not made and
+    // the call returns false. Decided by the file system in one step (no look, then write).
+    bool KeepExisting = false;
 };
 
 // Writes data to path through a temporary file in the same directory, flushed and renamed
 // over the target, so that a crash never leaves a half file in place of a good one.
 // Throws EFCreateError when the temporary file cannot be made, and Exception with the
-// system's reason when writing or renaming fails.
-void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options = {});
+// system's reason when writing or renaming fails. Returns true when the file was written
+// (false only with KeepExisting and a taken name).
+bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options = {});
 
 // Reads a whole file; throws EFOpenError ("Cannot open file %s") when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);

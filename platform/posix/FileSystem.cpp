@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -65,6 +66,25 @@ bool SetWriteTime(int fd, time_t utc) {
     times[1].tv_sec = utc;
     times[1].tv_nsec = 0;
     return futimens(fd, times) == 0;
+}
+
+// Gives from the name to; true when done, false when to was taken, nullopt (errno set) on
+// another failure. Atomic where the file system allows: renameat2 with RENAME_NOREPLACE,
+// else a hard link (which also refuses a taken name), else - on file systems with neither,
+// such as FAT - a look and then a rename.
+std::optional<bool> RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return std::nullopt;
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0) return false;
+    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    return std::nullopt;
 }
 
 double DateValueOfTimespec(const struct timespec& ts) {
@@ -149,7 +169,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
+bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
     std::string target = Native(path);
     // A temporary name of our own made with O_EXCL rather than mkstemp: the file is created
     // with the permissions the user's umask gives (mkstemp's 0600 would need one more call
@@ -193,11 +213,21 @@ void WriteFileAtomic(const std::string& path, const std::string& data, const Ato
         unlink(tmp.c_str());
         throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
     }
+    if (options.KeepExisting) {
+        if (const auto placed = RenameNoReplace(tmp, target)) {
+            if (!*placed) unlink(tmp.c_str());
+            return *placed;
+        }
+        int err = errno;
+        unlink(tmp.c_str());
+        throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
+    }
     if (rename(tmp.c_str(), target.c_str()) != 0) {
         int err = errno;
         unlink(tmp.c_str());
         throw EWriteError("Cannot replace file " + path + ": " + std::strerror(err));
     }
+    return true;
 }
 
 std::string ReadWholeFile(const std::string& path) {

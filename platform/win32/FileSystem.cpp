@@ -271,7 +271,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
+bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
     static std::atomic<unsigned> counter{0};
     const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));
@@ -301,11 +301,15 @@ void WriteFileAtomic(const std::string& path, const std::string& data, const Ato
         DeleteFileW(wideTmp.c_str());
         throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error));
     }
-    if (!MoveFileExW(wideTmp.c_str(), Win(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name, in one step.
+    const DWORD flags = options.KeepExisting ? MOVEFILE_WRITE_THROUGH : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!MoveFileExW(wideTmp.c_str(), Win(path).c_str(), flags)) {
         DWORD error = GetLastError();
         DeleteFileW(wideTmp.c_str());
+        if (options.KeepExisting && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return false;
         throw EWriteError("Cannot replace file " + path + ": " + LastErrorText(error));
     }
+    return true;
 }
 
 std::string ReadWholeFile(const std::string& path) {

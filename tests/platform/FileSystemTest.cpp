@@ -62,6 +62,21 @@ TEST(FileSystem, AtomicWriteReplacesWholeAndLeavesNoTemporaryFiles) {
 #endif
 }
 
+TEST(FileSystem, AtomicWriteCanRefuseATakenName) {
+    TempDir dir;
+    std::string f = dir.File("page.htm");
+    platform::AtomicWriteOptions keep;
+    keep.KeepExisting = true;
+    EXPECT_TRUE(platform::WriteFileAtomic(f, "first", keep));
+    EXPECT_FALSE(platform::WriteFileAtomic(f, "second", keep));
+    EXPECT_EQ(platform::ReadWholeFile(f), "first");
+    ASSERT_TRUE(platform::CreateSingleDirectory(dir.File("folder")));
+    EXPECT_FALSE(platform::WriteFileAtomic(dir.File("folder"), "x", keep));
+    EXPECT_EQ(platform::ListDirectory(dir.Dir()).size(), 2u); // no temporary file left
+    EXPECT_TRUE(platform::WriteFileAtomic(f, "third"));       // replacing is still the default
+    EXPECT_EQ(platform::ReadWholeFile(f), "third");
+}
+
 TEST(FileSystem, AtomicWriteSetsTheTimeByTheDosRule) {
     TempDir dir;
     std::string f = dir.File("page.htm");
