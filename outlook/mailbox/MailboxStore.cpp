@@ -312,7 +312,7 @@ public:
         if (raw.size() < e.Length)
             warnings_->Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
         Loaded out;
-        out.raw = UnquoteFromLines(raw);
+        out.raw = UnquoteFromLines(std::move(raw));
         char key[32];
         std::snprintf(key, sizeof key, "%012llX", static_cast<unsigned long long>(e.Offset));
         out.meta.EntryId = key;
@@ -416,17 +416,21 @@ std::string DisplayName(const StoreContext& ctx, const FolderRef& ref) {
 // Thunderbird leaves deleted mail in the mbox, marked "expunged" (bit 0x0008 of
 // X-Mozilla-Status), until the folder is compacted. Such a message is no mail of the folder
 // any more; exporting it would bring deleted mail back.
-bool IsExpunged(const std::string& raw) {
-    std::size_t headerEnd = raw.find("\n\n");
-    const std::size_t crlfEnd = raw.find("\r\n\r\n");
-    if (crlfEnd < headerEnd) headerEnd = crlfEnd;
-    const std::string_view head(raw.data(), std::min(headerEnd, raw.size()));
-    static const std::string_view name = "\nX-Mozilla-Status:";
+bool IsExpunged(std::string_view raw) {
+    // Header lines up to the first empty one, within the first 64 KiB.
+    static const std::string_view name = "X-Mozilla-Status:";
+    raw = raw.substr(0, 64 * 1024);
     std::size_t pos = 0;
-    while ((pos = head.find(name, pos)) != std::string_view::npos) {
-        pos += name.size();
-        const unsigned long bits = std::strtoul(std::string(head.substr(pos, 16)).c_str(), nullptr, 16);
-        if (bits & 0x0008u) return true;
+    while (pos < raw.size()) {
+        const std::size_t eol = std::min(raw.find('\n', pos), raw.size());
+        std::string_view line = raw.substr(pos, eol - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) break;
+        if (line.substr(0, name.size()) == name) {
+            const unsigned long bits = std::strtoul(std::string(line.substr(name.size(), 16)).c_str(), nullptr, 16);
+            if (bits & 0x0008u) return true;
+        }
+        pos = eol + 1;
     }
     return false;
 }
@@ -438,7 +442,7 @@ public:
     std::shared_ptr<MailItem> QueryMailItem() override {
         if (expunged_) return nullptr;
         if (!mail_) {
-            if (IsExpunged("\n" + loaded_.raw.substr(0, 64 * 1024))) {
+            if (IsExpunged(loaded_.raw)) {
                 expunged_ = true;
                 return nullptr;
             }

@@ -185,8 +185,9 @@ std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file) {
     return indexer.Finish();
 }
 
-std::string UnquoteFromLines(std::string_view message) {
-    if (message.find(">From ") == std::string_view::npos) return std::string(message);
+std::string UnquoteFromLines(std::string text) {
+    const std::string_view message = text;
+    if (message.find(">From ") == std::string_view::npos) return text;
     std::string out;
     out.reserve(message.size());
     std::size_t pos = 0;

@@ -53,6 +53,6 @@ std::vector<MboxEntry> IndexMboxBuffer(std::string_view data);
 double ParseFromLineTime(std::string_view fromLine);
 
 // Undoes mbox quoting: a line ">From ", ">>From ", ... loses one ">".
-std::string UnquoteFromLines(std::string_view message);
+std::string UnquoteFromLines(std::string message); // unchanged (not copied) when nothing is quoted
 
 } // namespace quillmark::outlook::mailbox

@@ -80,14 +80,19 @@ TEST(MailboxStore, MboxFileKeepsMboxOrder) {
 
 TEST(MailboxStore, ThunderbirdExpungedMailIsNoMailItem) {
     TempDir dir;
+    // The mark counts in the header only (LF or CR LF lines), not in the body.
     dir.Write("Inbox", "From - Mon Mar  7 10:00:00 2005\nX-Mozilla-Status: 0009\n" + Mail("deleted") +
-                           "\nFrom - Mon Mar  7 10:00:00 2005\nX-Mozilla-Status: 0001\n" + Mail("kept"));
+                           "\nFrom - Mon Mar  7 10:00:00 2005\nX-Mozilla-Status: 0001\n" + Mail("kept") +
+                           "\nFrom - Mon Mar  7 10:00:00 2005\nSubject: crlf\r\nX-Mozilla-Status: 0008\r\n\r\nx\n" +
+                           "\nFrom - Mon Mar  7 10:00:00 2005\nSubject: body\n\nX-Mozilla-Status: 0009\n");
     Opened o(dir.Ansi("Inbox"));
     auto items = o.store->TopFolder()->Items();
-    ASSERT_EQ(items->Count(), 2);
+    ASSERT_EQ(items->Count(), 4);
     EXPECT_FALSE(items->Item(1)->QueryMailItem());
     ASSERT_TRUE(items->Item(2)->QueryMailItem());
     EXPECT_EQ(Utf8(items->Item(2)->QueryMailItem()->GetText(dispid::Subject)), "kept");
+    EXPECT_FALSE(items->Item(3)->QueryMailItem());
+    EXPECT_TRUE(items->Item(4)->QueryMailItem());
 }
 
 TEST(MailboxStore, MboxFileShowsItsThunderbirdSubfoldersButNothingElseBesideIt) {
