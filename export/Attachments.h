@@ -46,7 +46,7 @@ public:
     std::uint32_t Crc(const std::string& path, const platform::FileInfo& info);
     void Clear() { entries_.clear(); }
     std::size_t Size() const { return entries_.size(); }
-    static constexpr std::size_t MaxEntries = 1u << 16;
+    static constexpr std::size_t MaxEntries = 1u << 14;
 
 private:
     struct Entry {

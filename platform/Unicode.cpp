@@ -97,7 +97,13 @@ namespace quillmark::platform {
 std::u16string Utf16FromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) unicode::AppendUtf16(out, unicode::NextUtf8(text, i));
+    for (std::size_t i = 0; i < text.size();) {
+        // ASCII, most of any mail, without the decoding step.
+        if (static_cast<unsigned char>(text[i]) < 0x80)
+            out += static_cast<char16_t>(text[i++]);
+        else
+            unicode::AppendUtf16(out, unicode::NextUtf8(text, i));
+    }
     return out;
 }
 

@@ -17,9 +17,17 @@ char AnsiOf(char32_t ch) {
 } // namespace
 
 std::string AnsiFromUtf16(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) out += AnsiOf(NextUtf16(text, i));
+    // Mail text is mostly ASCII, which maps to itself: that is taken a unit at a time
+    // without the decoding step. Never more bytes out than units in.
+    std::string out(text.size(), '\0');
+    std::size_t o = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] < 0x80)
+            out[o++] = static_cast<char>(text[i++]);
+        else
+            out[o++] = AnsiOf(NextUtf16(text, i));
+    }
+    out.resize(o);
     return out;
 }
 
@@ -31,9 +39,15 @@ std::u16string Utf16FromAnsi(std::string_view text) {
 }
 
 std::string AnsiFromUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) out += AnsiOf(NextUtf8(text, i));
+    std::string out(text.size(), '\0'); // never more bytes out than in
+    std::size_t o = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80)
+            out[o++] = text[i++];
+        else
+            out[o++] = AnsiOf(NextUtf8(text, i));
+    }
+    out.resize(o);
     return out;
 }
 
