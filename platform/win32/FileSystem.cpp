@@ -306,7 +306,10 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, const Ato
     if (!MoveFileExW(wideTmp.c_str(), Win(path).c_str(), flags)) {
         DWORD error = GetLastError();
         DeleteFileW(wideTmp.c_str());
-        if (options.KeepExisting && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return false;
+        // Taken: by a file (ALREADY_EXISTS) or by a directory (refused with another error).
+        if (options.KeepExisting && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
+                                     GetFileAttributesW(Win(path).c_str()) != INVALID_FILE_ATTRIBUTES))
+            return false;
         throw EWriteError("Cannot replace file " + path + ": " + LastErrorText(error));
     }
     return true;
