@@ -208,8 +208,16 @@ void PlacePage(const std::string& dir, const std::string& pageName, const std::s
     // name is taken at once (the file system refuses a taken one in the same step, so the
     // common case costs no look of its own).
     options.KeepExisting = true;
+    std::string written; // the page under its temporary name, when the name was taken
+    options.TakenTemporary = &written;
     if (platform::WriteFileAtomic(dir + pageName, data, options)) return;
-    options.KeepExisting = false;
+    // Whatever happens below, the temporary file does not stay.
+    struct RemoveTemporary {
+        std::string& path;
+        ~RemoveTemporary() {
+            if (!path.empty()) platform::DeleteFilePath(path);
+        }
+    } removeTemporary{written};
     // Taken: a page there is replaced only when it is this mail's own (its marker line names
     // this mail); otherwise the mail takes the next free "_1", "_2", ... name.
     std::string own;
@@ -230,7 +238,8 @@ void PlacePage(const std::string& dir, const std::string& pageName, const std::s
             own = NumberedPageName(pageName, n);
         }
     }
-    platform::WriteFileAtomic(dir + own, data, options);
+    if (!platform::RenameFilePath(written, dir + own)) throw EWriteError("Cannot replace file " + dir + own);
+    written.clear();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -62,6 +62,10 @@ struct AtomicWriteOptions {
     // Never replace an existing file: when the name is taken the new file is not made and
     // the call returns false. Decided by the file system in one step (no look, then write).
     bool KeepExisting = false;
+    // With KeepExisting and a taken name: the written temporary file is left where it is and
+    // its path stored here, for the caller to rename over a name it settles on (or delete);
+    // a page that is replaced after all is then not written twice.
+    std::string* TakenTemporary = nullptr;
 };
 
 // Writes data to path through a temporary file in the same directory, flushed and renamed

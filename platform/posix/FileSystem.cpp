@@ -176,11 +176,11 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, const Ato
     // to widen), and a name left by a crashed run is simply passed over.
     static std::atomic<unsigned> counter{0};
     static const std::string pid = std::to_string(getpid());
-    const std::string prefix = target + ".tmp-" + pid + "-";
-    std::string tmp;
+    std::string suffix, tmp; // the suffix is ASCII: the same in the ANSI and the native name
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = prefix + std::to_string(counter.fetch_add(1));
+        suffix = ".tmp-" + pid + "-" + std::to_string(counter.fetch_add(1));
+        tmp = target + suffix;
         fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -215,7 +215,12 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, const Ato
     }
     if (options.KeepExisting) {
         if (const auto placed = RenameNoReplace(tmp, target)) {
-            if (!*placed) unlink(tmp.c_str());
+            if (!*placed) {
+                if (options.TakenTemporary)
+                    *options.TakenTemporary = path + suffix;
+                else
+                    unlink(tmp.c_str());
+            }
             return *placed;
         }
         int err = errno;

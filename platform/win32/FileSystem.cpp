@@ -305,11 +305,16 @@ bool WriteFileAtomic(const std::string& path, const std::string& data, const Ato
     const DWORD flags = options.KeepExisting ? MOVEFILE_WRITE_THROUGH : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (!MoveFileExW(wideTmp.c_str(), Win(path).c_str(), flags)) {
         DWORD error = GetLastError();
-        DeleteFileW(wideTmp.c_str());
         // Taken: by a file (ALREADY_EXISTS) or by a directory (refused with another error).
         if (options.KeepExisting && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
-                                     GetFileAttributesW(Win(path).c_str()) != INVALID_FILE_ATTRIBUTES))
+                                     GetFileAttributesW(Win(path).c_str()) != INVALID_FILE_ATTRIBUTES)) {
+            if (options.TakenTemporary)
+                *options.TakenTemporary = tmp;
+            else
+                DeleteFileW(wideTmp.c_str());
             return false;
+        }
+        DeleteFileW(wideTmp.c_str());
         throw EWriteError("Cannot replace file " + path + ": " + LastErrorText(error));
     }
     return true;

@@ -75,6 +75,31 @@ TEST(FileSystem, AtomicWriteCanRefuseATakenName) {
     EXPECT_EQ(platform::ListDirectory(dir.Dir()).size(), 2u); // no temporary file left
     EXPECT_TRUE(platform::WriteFileAtomic(f, "third"));       // replacing is still the default
     EXPECT_EQ(platform::ReadWholeFile(f), "third");
+
+    // Asked for, the refused file stays under its temporary name, ready to be renamed.
+    std::string taken;
+    keep.TakenTemporary = &taken;
+    EXPECT_FALSE(platform::WriteFileAtomic(f, "fourth", keep));
+    ASSERT_FALSE(taken.empty());
+    EXPECT_EQ(platform::ReadWholeFile(taken), "fourth");
+    EXPECT_EQ(platform::ReadWholeFile(f), "third");
+    EXPECT_TRUE(platform::RenameFilePath(taken, f));
+    EXPECT_EQ(platform::ReadWholeFile(f), "fourth");
+    EXPECT_EQ(platform::ListDirectory(dir.Dir()).size(), 2u);
+}
+
+TEST(FileSystem, TheTemporaryOfANonAsciiNameCanBeRenamed) {
+    TempDir dir;
+    std::string f = dir.Dir() + "M\xF6te.htm"; // "Möte" in the ANSI code page
+    platform::WriteFileAtomic(f, "old");
+    platform::AtomicWriteOptions keep;
+    keep.KeepExisting = true;
+    std::string taken;
+    keep.TakenTemporary = &taken;
+    EXPECT_FALSE(platform::WriteFileAtomic(f, "new", keep));
+    EXPECT_TRUE(platform::RenameFilePath(taken, f)); // the reported name is in the same (ANSI) form
+    EXPECT_EQ(platform::ReadWholeFile(f), "new");
+    EXPECT_EQ(platform::ListDirectory(dir.Dir()).size(), 1u);
 }
 
 TEST(FileSystem, AtomicWriteSetsTheTimeByTheDosRule) {
