@@ -29,7 +29,7 @@ struct SavedFile {
 // The first name of the chain base + ext, base_1 + ext, ... that is either free or holds
 // the same content (same size, then same CRC-32) is the attachment's.
 std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::string& dir, const std::string& tempName,
-                                 const std::string& base, const std::string& ext, SavedFileIndex* index) {
+                                 const std::string& base, const std::string& ext, SavedFileIndex& index) {
     const std::string tempPath = dir + tempName;
     platform::DeleteFilePath(tempPath); // a leftover of an interrupted run, if any
     attachment.SaveAsFile(tempPath);
@@ -46,17 +46,15 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
         const std::string path = dir + name;
         // No entry means free. A directory of that name counts as taken, so the rename
         // never aims at one.
-        auto candidate = index ? index->Look(path) : platform::GetFileInfo(path);
+        auto sameSize = [&temp](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == temp->Size; };
+        bool lookedNow = false;
+        auto candidate = index.Look(path, &lookedNow);
+        // Remembered facts may be old: a same-size candidate is looked at afresh.
+        if (candidate && !lookedNow && sameSize(*candidate)) candidate = index.LookAgain(path);
         if (!candidate) break;
-        if (candidate->IsDirectory || candidate->Size != temp->Size) continue;
-        if (index) {
-            // Remembered facts may be old: a same-size candidate is looked at afresh.
-            candidate = index->LookAgain(path);
-            if (!candidate) break;
-            if (candidate->IsDirectory || candidate->Size != temp->Size) continue;
-        }
+        if (!sameSize(*candidate)) continue;
         if (!tempCrc) tempCrc = FileCrc32(tempPath);
-        if ((index ? index->Crc(path, *candidate) : FileCrc32(path)) == *tempCrc) {
+        if (index.Crc(path, *candidate) == *tempCrc) {
             platform::DeleteFilePath(tempPath);
             return SavedFile{name, true, *candidate};
         }
@@ -64,7 +62,7 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
     // A rename keeps the file's size and time: the temporary file's facts are the final's.
     const std::string finalPath = dir + name;
     if (platform::RenameFilePath(tempPath, finalPath)) {
-        if (index) index->Remember(finalPath, *temp);
+        index.Remember(finalPath, *temp);
         return SavedFile{name, false, *temp};
     }
     platform::DeleteFilePath(tempPath);
@@ -75,6 +73,9 @@ enum class Share { Links, Pictures };
 
 std::string SaveAll(outlook::AttachmentCollection& collection, Share share, const std::string& dir,
                     const std::string& linkPrefix, AttachmentCounts* counts, SavedFileIndex* savedFiles) {
+    // Without a run's index, one for these attachments only: the search is the same.
+    SavedFileIndex ownIndex;
+    SavedFileIndex& files = savedFiles ? *savedFiles : ownIndex;
     std::string result;
     const int count = collection.Count();
     for (int index = 1; index <= count; ++index) {
@@ -92,7 +93,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
             const std::string tempName = (picture ? "_tempimg" : "_tempatt") + ext;
             if (picture) CreateDirectoryPath(dir);
 
-            auto saved = SaveOne(*attachment, dir, tempName, base, ext, savedFiles);
+            auto saved = SaveOne(*attachment, dir, tempName, base, ext, files);
             if (!saved) continue;
 
             std::string fragment;
@@ -126,8 +127,9 @@ SavedFileIndex::Entry& SavedFileIndex::Slot(const std::string& path) {
     return entries_[path];
 }
 
-std::optional<platform::FileInfo> SavedFileIndex::Look(const std::string& path) {
+std::optional<platform::FileInfo> SavedFileIndex::Look(const std::string& path, bool* lookedNow) {
     auto it = entries_.find(path);
+    if (lookedNow) *lookedNow = it == entries_.end();
     if (it != entries_.end()) return it->second.Info;
     return LookAgain(path);
 }

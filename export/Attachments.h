@@ -37,8 +37,8 @@ struct AttachmentCounts {
 class SavedFileIndex {
 public:
     // The facts about path: from memory when this run has seen the file, else by a look
-    // (and remembered when it exists).
-    std::optional<platform::FileInfo> Look(const std::string& path);
+    // (and remembered when it exists; lookedNow then says so).
+    std::optional<platform::FileInfo> Look(const std::string& path, bool* lookedNow = nullptr);
     // The facts as they are now, by a look (and remembered, or forgotten when gone).
     std::optional<platform::FileInfo> LookAgain(const std::string& path);
     void Remember(const std::string& path, const platform::FileInfo& info);

@@ -250,7 +250,6 @@ struct ExportRun::Impl {
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
     SavedFileIndex SavedFiles;
-    PageWriter* Writer = nullptr; // the running run's
     // The year folder last made sure of in this run: mails come mostly in order, so this
     // spares a look at the folder for nearly every page.
     std::string KnownYearDir;
@@ -305,11 +304,6 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     // the run ends, the pages handed over before are written: Finish on the ways out below,
     // the writer's destructor when an error ends the run.
     PageWriter writer;
-    impl_->Writer = &writer;
-    struct ForgetWriter {
-        Impl& impl;
-        ~ForgetWriter() { impl.Writer = nullptr; }
-    } forgetWriter{*impl_};
 
     const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
     double mailTime = 0;
@@ -350,7 +344,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             ++stats_.Filtered;
             continue;
         }
-        ExportPage(inputs, mailTime, subject);
+        ExportPage(inputs, mailTime, subject, writer);
         ++stats_.Exported;
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
         stats_.AttachmentsReused = impl_->Attachments.Reused;
@@ -364,7 +358,8 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     return ExportOutcome::Completed;
 }
 
-void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject) {
+void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject,
+                           PageWriter& writer) {
     const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
     const std::string year = FormatDateTime("yyyy", mailTime);
     const std::string pageName = PageFileName(mailTime, subject);
@@ -388,7 +383,7 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     // the mails before (two mails of one minute and subject in a row must see each other).
     const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
     const std::size_t bytes = expanded.size();
-    impl_->Writer->Write(bytes, [this, dir, pageName, identity, text = std::move(expanded), mailTime] {
+    writer.Write(bytes, [this, dir, pageName, identity, text = std::move(expanded), mailTime] {
         PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_), mailTime);
     });
 }

@@ -18,6 +18,8 @@
 
 namespace quillmark {
 
+class PageWriter;
+
 // The application's identity as the tags and the footer show it: what the version block
 // and the start-up paths hold.
 struct AppIdentity {
@@ -116,7 +118,7 @@ public:
 
 private:
     struct Impl;
-    void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject);
+    void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject, PageWriter& writer);
 
     ExportHost& host_;
     AppIdentity identity_;

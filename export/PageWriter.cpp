@@ -22,12 +22,10 @@ void PageWriter::RaiseFailure() {
 }
 
 void PageWriter::WaitUntilDone(std::unique_lock<std::mutex>& lock) {
-    draining_ = true;
     work_.notify_one();
     ++waitingCallers_;
     done_.wait(lock, [this] { return (queue_.empty() && !busy_) || failure_; });
     --waitingCallers_;
-    draining_ = false;
 }
 
 void PageWriter::Write(std::size_t bytes, std::function<void()> job) {
@@ -72,7 +70,7 @@ void PageWriter::Loop() {
     for (;;) {
         work_.wait(lock, [this] {
             return quit_ || (!failure_ && !queue_.empty() &&
-                             (queue_.size() >= WakeBatch || draining_ || waitingCallers_ > 0));
+                             (queue_.size() >= WakeBatch || waitingCallers_ > 0));
         });
         if (quit_) return;
         // Everything queued is done before the thread sleeps again.

@@ -61,8 +61,7 @@ private:
     std::deque<Job> queue_;
     std::size_t queuedBytes_ = 0;
     bool busy_ = false;     // the thread runs a job taken off the queue
-    bool draining_ = false; // a caller waits for everything to be done
-    int waitingCallers_ = 0;
+    int waitingCallers_ = 0; // callers waiting for room or for the end: the thread works on
     bool quit_ = false;
     std::exception_ptr failure_;
     std::thread thread_;

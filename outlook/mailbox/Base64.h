@@ -29,14 +29,4 @@ private:
     bool bad_ = false;
 };
 
-// The whole of a base64 text at once.
-inline std::string DecodeBase64(std::string_view text, bool* bad = nullptr) {
-    Base64Decoder decoder;
-    std::string out;
-    out.reserve(text.size() / 4 * 3 + 3);
-    decoder.Feed(text, out);
-    if (bad) *bad = decoder.Bad();
-    return out;
-}
-
 } // namespace quillmark::outlook::mailbox

@@ -118,9 +118,8 @@ bool RenameFilePath(const std::string& from, const std::string& to) {
 }
 
 std::int64_t FileSize(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || stat(Native(path).c_str(), &st) != 0) return -1;
-    return S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+    const auto info = GetFileInfo(path);
+    return info ? info->Size : -1;
 }
 
 std::optional<double> FileLastWriteUtc(const std::string& path) {

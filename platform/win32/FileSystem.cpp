@@ -171,17 +171,13 @@ bool RenameFilePath(const std::string& from, const std::string& to) {
 }
 
 std::int64_t FileSize(const std::string& path) {
-    // The attributes of exactly this path: a directory search (FindFirstFile) would take
-    // "?" and "*" as wildcards, and "?" is what unmappable characters of a name become.
-    if (path.empty()) return -1;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(Win(path).c_str(), GetFileExInfoStandard, &data)) return -1;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    const auto info = GetFileInfo(path);
+    return info ? info->Size : -1;
 }
 
 std::optional<FileInfo> GetFileInfo(const std::string& path) {
-    // One call for all three facts, of exactly this path (see FileSize).
+    // One call for all three facts, of exactly this path: a directory search (FindFirstFile)
+    // would take "?" and "*" as wildcards, and "?" is what unmappable characters become.
     if (path.empty()) return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(Win(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;

@@ -27,6 +27,14 @@ std::string Encode(const std::string& bytes, std::size_t lineLength, const char*
     return out;
 }
 
+std::string DecodeBase64(std::string_view text, bool* bad) {
+    Base64Decoder decoder;
+    std::string out;
+    decoder.Feed(text, out);
+    *bad = decoder.Bad();
+    return out;
+}
+
 std::string GMimeDecode(const std::string& text) {
     std::string out(text.size() + 3, '\0');
     int state = 0;
