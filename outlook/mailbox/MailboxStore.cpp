@@ -2,6 +2,7 @@
 
 #include "outlook/mailbox/MboxIndex.h"
 #include "outlook/mailbox/MimeMessage.h"
+#include "outlook/mailbox/ReadAhead.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
@@ -258,11 +259,12 @@ struct Loaded {
     ItemMeta meta;
 };
 
+// Load is called by one thread at a time (the folder's reading thread); Count by any.
 class FolderIndex {
 public:
     virtual ~FolderIndex() = default;
     virtual int Count() const = 0;
-    virtual Loaded Load(int index) = 0; // 0-based
+    virtual Loaded Load(int index, WarningSink& warnings) = 0; // 0-based
 };
 
 // Warnings are ANSI text like every other message the front ends show; folder names are UTF-8.
@@ -289,7 +291,7 @@ double FileTimeUtc(const fs::path& p) {
 class MboxFolderIndex : public FolderIndex {
 public:
     MboxFolderIndex(fs::path file, std::string name, const StoreContext& ctx)
-        : file_(std::move(file)), name_(std::move(name)), warnings_(ctx.warnings) {
+        : file_(std::move(file)), name_(std::move(name)) {
         entries_ = IndexMboxFile(file_);
         fileTime_ = FileTimeUtc(file_);
         if (entries_.size() == 1 && !entries_[0].HadFromLine)
@@ -298,7 +300,7 @@ public:
             ctx.Warn(platform::AnsiFromUtf8(name_) + ": text before the first \"From \" line is read as a mail of its own");
     }
     int Count() const override { return static_cast<int>(std::min<std::size_t>(entries_.size(), INT32_MAX)); }
-    Loaded Load(int index) override {
+    Loaded Load(int index, WarningSink& warnings) override {
         const MboxEntry& e = entries_[static_cast<std::size_t>(index)];
         if (!in_.is_open()) {
             in_.open(file_, std::ios::binary);
@@ -310,7 +312,7 @@ public:
         in_.read(raw.data(), static_cast<std::streamsize>(e.Length));
         raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in_.gcount())));
         if (raw.size() < e.Length)
-            warnings_->Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
+            warnings.Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
         Loaded out;
         out.raw = UnquoteFromLines(std::move(raw));
         char key[32];
@@ -328,7 +330,6 @@ private:
     std::vector<MboxEntry> entries_;
     double fileTime_ = 0.0;
     std::ifstream in_;
-    std::shared_ptr<WarningSink> warnings_;
 };
 
 // Mail kept one message per file: Maildir (cur/ and new/) or .eml files in a directory.
@@ -341,7 +342,7 @@ public:
     };
     FilesFolderIndex(std::vector<File> files, std::string name) : files_(std::move(files)), name_(std::move(name)) {}
     int Count() const override { return static_cast<int>(std::min<std::size_t>(files_.size(), INT32_MAX)); }
-    Loaded Load(int index) override {
+    Loaded Load(int index, WarningSink&) override {
         const File& f = files_[static_cast<std::size_t>(index)];
         Loaded out;
         out.raw = ReadFileBytes(f.path);
@@ -435,42 +436,43 @@ bool IsExpunged(std::string_view raw) {
     return false;
 }
 
+// What the folder's reading thread does for one item: load it, tell mail from no mail, parse.
+ReadMail ReadItem(FolderIndex& index, int at) {
+    ReadMail out;
+    out.Warnings = std::make_shared<WarningSink>();
+    Loaded loaded = index.Load(at, *out.Warnings);
+    out.Bytes = loaded.raw.size();
+    if (!IsExpunged(loaded.raw)) out.Mail = ParseMailItem(std::move(loaded.raw), std::move(loaded.meta), out.Warnings);
+    return out;
+}
+
 class MailboxItem : public ItemObject {
 public:
-    MailboxItem(Loaded loaded, std::shared_ptr<WarningSink> warnings)
-        : loaded_(std::move(loaded)), warnings_(std::move(warnings)) {}
-    std::shared_ptr<MailItem> QueryMailItem() override {
-        if (expunged_) return nullptr;
-        if (!mail_) {
-            if (IsExpunged(loaded_.raw)) {
-                expunged_ = true;
-                return nullptr;
-            }
-            mail_ = ParseMailItem(std::move(loaded_.raw), std::move(loaded_.meta), warnings_);
-            loaded_ = {};
-        }
-        return mail_;
-    }
+    explicit MailboxItem(std::shared_ptr<MailItem> mail) : mail_(std::move(mail)) {}
+    std::shared_ptr<MailItem> QueryMailItem() override { return mail_; }
 
 private:
-    Loaded loaded_;
-    std::shared_ptr<WarningSink> warnings_;
     std::shared_ptr<MailItem> mail_;
-    bool expunged_ = false;
 };
 
 class MailboxItems : public ItemCollection {
 public:
-    MailboxItems(std::shared_ptr<FolderIndex> index, std::shared_ptr<WarningSink> warnings)
-        : index_(std::move(index)), warnings_(std::move(warnings)) {}
+    MailboxItems(std::shared_ptr<FolderIndex> index, std::shared_ptr<ReadAhead> reader,
+                 std::shared_ptr<WarningSink> warnings)
+        : index_(std::move(index)), reader_(std::move(reader)), warnings_(std::move(warnings)) {}
     int Count() override { return index_->Count(); }
     std::shared_ptr<ItemObject> Item(int index) override {
         if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
-        return std::make_shared<MailboxItem>(index_->Load(index - 1), warnings_);
+        ReadMail read = reader_->Take(index - 1);
+        // The mail's warnings go to the store's sink from now on, those of its reading first.
+        if (read.Warnings) read.Warnings->SetHandler([sink = warnings_](const std::string& m) { sink->Warn(m); });
+        if (read.Error) std::rethrow_exception(read.Error);
+        return std::make_shared<MailboxItem>(std::move(read.Mail));
     }
 
 private:
     std::shared_ptr<FolderIndex> index_;
+    std::shared_ptr<ReadAhead> reader_;
     std::shared_ptr<WarningSink> warnings_;
 };
 
@@ -496,9 +498,14 @@ public:
     WideString StoreID() override { return ctx_->storeId; }
     std::shared_ptr<FolderCollection> Folders() override { return std::make_shared<MailboxFolders>(ctx_, Children()); }
     std::shared_ptr<ItemCollection> Items() override {
-        // Indexed once per opened folder: every Items() of this folder shares the index.
-        if (!index_) index_ = BuildIndex();
-        return std::make_shared<MailboxItems>(index_, ctx_->warnings);
+        // Indexed once per opened folder: every Items() of this folder shares the index and
+        // its reading thread (which starts when the first mail is asked for).
+        if (!index_) {
+            index_ = BuildIndex();
+            reader_ = std::make_shared<ReadAhead>(index_->Count(),
+                                                  [index = index_](int at) { return ReadItem(*index, at); });
+        }
+        return std::make_shared<MailboxItems>(index_, reader_, ctx_->warnings);
     }
 
 private:
@@ -600,6 +607,7 @@ private:
     FolderRef ref_;
     std::string name_;
     std::shared_ptr<FolderIndex> index_;
+    std::shared_ptr<ReadAhead> reader_;
 };
 
 std::shared_ptr<Folder> MailboxFolders::Item(int index) {

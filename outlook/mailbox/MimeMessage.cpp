@@ -120,6 +120,43 @@ std::string DecodedBytes(GMimePart* part, bool* badBase64 = nullptr) {
     return out;
 }
 
+// Where a base64 part's text lies in the message's own bytes (source: the array the parser
+// read from). The parser keeps a part's content as a slice of that array instead of a copy
+// (the stream is "persistent"); such an attachment is decoded from the message's bytes when
+// it is saved, on the thread that saves it. False for anything else (those are decoded while
+// the message is parsed).
+bool Base64Span(GMimeObject* object, const GByteArray* source, std::size_t& offset, std::size_t& length) {
+    if (!source || !GMIME_IS_PART(object)) return false;
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object));
+    if (!content || g_mime_data_wrapper_get_encoding(content) != GMIME_CONTENT_ENCODING_BASE64) return false;
+    GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
+    if (!stream || !GMIME_IS_STREAM_MEM(stream) || g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream)) != source)
+        return false;
+    const gint64 start = stream->bound_start;
+    const gint64 end = stream->bound_end < 0 ? static_cast<gint64>(source->len) : stream->bound_end;
+    if (start < 0 || end < start || end > static_cast<gint64>(source->len)) return false;
+    offset = static_cast<std::size_t>(start);
+    length = static_cast<std::size_t>(end - start);
+    return true;
+}
+
+// What an attachment saves: a leaf part's decoded bytes, an attached message as it stands.
+std::string ContentOf(GMimeObject* part, bool& badBase64) {
+    badBase64 = false;
+    if (GMIME_IS_MESSAGE_PART(part)) {
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part));
+        if (!inner) return {};
+        GMimeStream* mem = g_mime_stream_mem_new();
+        g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, mem);
+        GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+        std::string bytes(reinterpret_cast<const char*>(arr->data), arr->len);
+        g_object_unref(mem);
+        return bytes;
+    }
+    if (GMIME_IS_PART(part)) return DecodedBytes(GMIME_PART(part), &badBase64);
+    return {};
+}
+
 const char* ExtensionFor(GMimeContentType* ct) {
     struct Ext {
         const char* type;
@@ -198,19 +235,14 @@ class MimeMailItem;
 
 class MimeAttachment : public Attachment {
 public:
-    MimeAttachment(std::shared_ptr<MimeMailItem> owner, GMimeObject* part, std::string name)
-        : owner_(std::move(owner)), part_(GMIME_OBJECT(g_object_ref(part))), name_(std::move(name)) {}
-    ~MimeAttachment() override { g_object_unref(part_); }
-    MimeAttachment(const MimeAttachment&) = delete;
-    MimeAttachment& operator=(const MimeAttachment&) = delete;
+    MimeAttachment(std::shared_ptr<MimeMailItem> owner, std::size_t index) : owner_(std::move(owner)), index_(index) {}
 
-    WideString FileName() override { return Wide(name_); }
+    WideString FileName() override;
     void SaveAsFile(const std::string& path) override;
 
 private:
     std::shared_ptr<MimeMailItem> owner_;
-    GMimeObject* part_;
-    std::string name_; // UTF-8
+    std::size_t index_;
 };
 
 class MimeAttachments : public AttachmentCollection {
@@ -226,9 +258,9 @@ private:
 class MimeMailItem : public MailItem, public std::enable_shared_from_this<MimeMailItem> {
 public:
     MimeMailItem(std::string raw, ItemMeta meta, std::shared_ptr<WarningSink> warnings)
-        : meta_(std::move(meta)), warnings_(std::move(warnings)) {
-        size_ = raw.size() > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(raw.size());
-        Parse(raw);
+        : meta_(std::move(meta)), warnings_(std::move(warnings)), raw_(std::move(raw)) {
+        size_ = raw_.size() > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(raw_.size());
+        Parse();
     }
     ~MimeMailItem() override {
         if (message_) g_object_unref(message_);
@@ -273,14 +305,35 @@ public:
         return std::make_shared<MimeAttachments>(shared_from_this());
     }
 
+    // An attachment's content from its base64 text in the message, once.
+    void Decode(std::size_t index) {
+        AttachmentData& a = attachments_[index];
+        if (a.Ready) return;
+        Base64Decoder decoder;
+        a.Bytes.reserve(a.Length / 4 * 3 + 3);
+        decoder.Feed(std::string_view(raw_).substr(a.Offset, a.Length), a.Bytes);
+        a.BadBase64 = decoder.Bad();
+        a.Ready = true;
+    }
+
     void Warn(const std::string& what) {
         if (warnings_) warnings_->Warn(meta_.Where + ": " + what);
     }
 
-    std::vector<std::pair<GMimeObject*, std::string>> attachments_; // part, UTF-8 name
+    // The attachments are taken out of the message while it is parsed: the item then holds
+    // plain data only, and may be made on one thread and used on another (GMime's objects
+    // stay on the thread that parsed them).
+    struct AttachmentData {
+        std::string Name;    // UTF-8
+        bool Ready = false;  // Bytes hold the content; else it is base64 text in raw_
+        std::string Bytes;
+        std::size_t Offset = 0, Length = 0;
+        bool BadBase64 = false;
+    };
+    std::vector<AttachmentData> attachments_;
 
 private:
-    void Parse(const std::string& raw);
+    void Parse();
     void ReadHeaders();
     void ReadParts();
     void Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves, bool& tooDeep);
@@ -291,14 +344,17 @@ private:
 
     ItemMeta meta_;
     std::shared_ptr<WarningSink> warnings_;
+    std::string raw_; // the message; kept only while an attachment is still to be decoded from it
     GMimeMessage* message_ = nullptr;
+    const GByteArray* source_ = nullptr; // what the parser reads, while it parses
     WideString subject_, body_, sender_, to_, cc_, bcc_, replyTo_, entryId_, topic_, categories_;
     double received_ = OutlookNoDate, sent_ = OutlookNoDate, storeTime_ = 0.0;
     bool unread_ = false, receipt_ = false;
     std::int32_t size_ = 0;
 };
 
-void MimeMailItem::Parse(const std::string& raw) {
+void MimeMailItem::Parse() {
+    const std::string& raw = raw_;
     // The key is bytes (a file name, an offset); each byte becomes one UTF-16 unit so that the
     // identifier goes back unchanged whatever the file system's encoding.
     for (unsigned char c : meta_.EntryId) entryId_.push_back(static_cast<char16_t>(c));
@@ -311,6 +367,9 @@ void MimeMailItem::Parse(const std::string& raw) {
     g_mime_parser_options_set_warning_callback(options, OnParserWarning, &seen);
     GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.data(), raw.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    // Parts keep their content as slices of the stream rather than copies of it.
+    g_mime_parser_set_persist_stream(parser, TRUE);
+    source_ = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
     message_ = g_mime_parser_construct_message(parser, options);
     g_object_unref(parser);
     g_object_unref(stream);
@@ -324,10 +383,17 @@ void MimeMailItem::Parse(const std::string& raw) {
         Warn("not a MIME message; its text is shown as the body");
         body_ = Wide(ToCrLf(MakeUtf8(raw)));
         received_ = LocalOrNone(meta_.FromLineUtc);
+        source_ = nullptr;
+        std::string().swap(raw_);
         return;
     }
     ReadHeaders();
     ReadParts();
+    g_object_unref(message_);
+    message_ = nullptr;
+    source_ = nullptr;
+    if (std::all_of(attachments_.begin(), attachments_.end(), [](const AttachmentData& a) { return a.Ready; }))
+        std::string().swap(raw_);
 }
 
 void MimeMailItem::ReadHeaders() {
@@ -544,7 +610,13 @@ void MimeMailItem::ReadParts() {
                 name = "attachment" + std::to_string(generated) +
                        ExtensionFor(g_mime_object_get_content_type(leaf.Object));
         }
-        attachments_.emplace_back(leaf.Object, name);
+        AttachmentData data;
+        data.Name = std::move(name);
+        if (!Base64Span(leaf.Object, source_, data.Offset, data.Length)) {
+            data.Bytes = ContentOf(leaf.Object, data.BadBase64);
+            data.Ready = true;
+        }
+        attachments_.push_back(std::move(data));
     }
 }
 
@@ -552,28 +624,17 @@ int MimeAttachments::Count() { return static_cast<int>(owner_->attachments_.size
 
 std::shared_ptr<Attachment> MimeAttachments::Item(int index) {
     if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
-    const auto& a = owner_->attachments_[static_cast<std::size_t>(index - 1)];
-    return std::make_shared<MimeAttachment>(owner_, a.first, a.second);
+    return std::make_shared<MimeAttachment>(owner_, static_cast<std::size_t>(index - 1));
 }
 
+WideString MimeAttachment::FileName() { return Wide(owner_->attachments_[index_].Name); }
+
 void MimeAttachment::SaveAsFile(const std::string& path) {
-    std::string bytes;
-    if (GMIME_IS_MESSAGE_PART(part_)) {
-        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part_));
-        if (inner) {
-            GMimeStream* mem = g_mime_stream_mem_new();
-            g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, mem);
-            GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
-            bytes.assign(reinterpret_cast<const char*>(arr->data), arr->len);
-            g_object_unref(mem);
-        }
-    } else if (GMIME_IS_PART(part_)) {
-        bool bad = false;
-        bytes = DecodedBytes(GMIME_PART(part_), &bad);
-        if (bad)
-            owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(name_) + "\", saved what could be decoded");
-    }
-    WriteFileBytes(path, bytes);
+    owner_->Decode(index_);
+    const auto& a = owner_->attachments_[index_];
+    if (a.BadBase64)
+        owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(a.Name) + "\", saved what could be decoded");
+    WriteFileBytes(path, a.Bytes);
 }
 
 } // namespace
