@@ -22,21 +22,32 @@ struct SavedFile {
     platform::FileInfo Info; // of the final file, for the link's title
 };
 
-// Saves one attachment through its temporary name and settles its final name. Returns
-// nothing when no final file exists afterwards (the rename was refused, say): such an
-// attachment must not be linked as if it had been saved.
+// Saves one attachment and settles its final name. Returns nothing when no final file exists
+// afterwards (the rename was refused, say): such an attachment must not be linked as if it
+// had been saved.
 //
 // The first name of the chain base + ext, base_1 + ext, ... that is either free or holds
 // the same content (same size, then same CRC-32) is the attachment's.
+//
+// The content is what the store holds in memory when it has it (a mail read from a file),
+// else the temporary file the store saves it to. The names are the same either way.
 std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::string& dir, const std::string& tempName,
                                  const std::string& base, const std::string& ext, SavedFileIndex& index) {
+    const std::optional<std::string_view> content = attachment.Content();
     const std::string tempPath = dir + tempName;
-    platform::DeleteFilePath(tempPath); // a leftover of an interrupted run, if any
-    attachment.SaveAsFile(tempPath);
-
-    const auto temp = platform::GetFileInfo(tempPath);
-    if (!temp || temp->IsDirectory) return std::nullopt;
-    std::optional<std::uint32_t> tempCrc; // computed only when a size matches
+    std::optional<platform::FileInfo> temp;
+    if (!content) {
+        platform::DeleteFilePath(tempPath); // a leftover of an interrupted run, if any
+        attachment.SaveAsFile(tempPath);
+        temp = platform::GetFileInfo(tempPath);
+        if (!temp || temp->IsDirectory) return std::nullopt;
+    }
+    const std::int64_t size = content ? static_cast<std::int64_t>(content->size()) : temp->Size;
+    std::optional<std::uint32_t> crc; // computed only when a size matches
+    auto contentCrc = [&] {
+        if (!crc) crc = content ? ~Crc32Update(content->data(), content->size(), 0xFFFFFFFFu) : FileCrc32(tempPath);
+        return *crc;
+    };
     std::string name;
     for (int counter = 0;; ++counter) {
         name = base + (counter == 0 ? std::string() : "_" + std::to_string(counter)) + ext;
@@ -44,23 +55,32 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
         // name: the clean-up below would delete it again.
         if (name == tempName) continue;
         const std::string path = dir + name;
-        // No entry means free. A directory of that name counts as taken, so the rename
-        // never aims at one.
-        auto sameSize = [&temp](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == temp->Size; };
+        // No entry means free. A directory of that name counts as taken, so the file never
+        // aims at one.
+        auto sameSize = [size](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == size; };
         bool lookedNow = false;
         auto candidate = index.Look(path, &lookedNow);
         // Remembered facts may be old: a same-size candidate is looked at afresh.
         if (candidate && !lookedNow && sameSize(*candidate)) candidate = index.LookAgain(path);
         if (!candidate) break;
         if (!sameSize(*candidate)) continue;
-        if (!tempCrc) tempCrc = FileCrc32(tempPath);
-        if (index.Crc(path, *candidate) == *tempCrc) {
-            platform::DeleteFilePath(tempPath);
+        if (index.Crc(path, *candidate) == contentCrc()) {
+            if (!content) platform::DeleteFilePath(tempPath);
             return SavedFile{name, true, *candidate};
         }
     }
-    // A rename keeps the file's size and time: the temporary file's facts are the final's.
     const std::string finalPath = dir + name;
+    if (content) {
+        // Written under its final name in one step, never over a file that appeared meanwhile.
+        platform::AtomicWriteOptions once;
+        once.KeepExisting = true;
+        if (!platform::WriteFileAtomic(finalPath, *content, once)) return std::nullopt;
+        const auto info = platform::GetFileInfo(finalPath);
+        if (!info) return std::nullopt;
+        index.Remember(finalPath, *info);
+        return SavedFile{name, false, *info};
+    }
+    // A rename keeps the file's size and time: the temporary file's facts are the final's.
     if (platform::RenameFilePath(tempPath, finalPath)) {
         index.Remember(finalPath, *temp);
         return SavedFile{name, false, *temp};

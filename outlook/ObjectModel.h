@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmark::outlook {
@@ -101,6 +103,11 @@ public:
     virtual WideString FileName() = 0;
     // Writes the attachment's bytes to path (an 8-bit ANSI path; see platform::NativePath).
     virtual void SaveAsFile(const std::string& path) = 0;
+    // The attachment's bytes, when the store holds them in memory anyway (a mail read from a
+    // file): the export then compares them with the files saved before and writes them once,
+    // without a trip through a temporary file. Valid while this object lives. Nothing: use
+    // SaveAsFile. Throws like SaveAsFile when the store cannot give them.
+    virtual std::optional<std::string_view> Content() { return std::nullopt; }
 };
 
 class AttachmentCollection {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmark::platform {
@@ -73,7 +74,7 @@ struct AtomicWriteOptions {
 // Throws EFCreateError when the temporary file cannot be made, and Exception with the
 // system's reason when writing or renaming fails. Returns true when the file was written
 // (false only with KeepExisting and a taken name).
-bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options = {});
+bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options = {});
 
 // Reads a whole file; throws EFOpenError ("Cannot open file %s") when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);

@@ -187,7 +187,7 @@ std::string CleanFileName(std::string name) {
     return name;
 }
 
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
+void WriteFileBytes(const std::string& path, std::string_view bytes) {
     std::ofstream out(platform::NativePath(path), std::ios::binary | std::ios::trunc);
     if (!out) throw EStoreError("Cannot save the attachment to " + path);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -239,6 +239,7 @@ public:
 
     WideString FileName() override;
     void SaveAsFile(const std::string& path) override;
+    std::optional<std::string_view> Content() override;
 
 private:
     std::shared_ptr<MimeMailItem> owner_;
@@ -629,13 +630,15 @@ std::shared_ptr<Attachment> MimeAttachments::Item(int index) {
 
 WideString MimeAttachment::FileName() { return Wide(owner_->attachments_[index_].Name); }
 
-void MimeAttachment::SaveAsFile(const std::string& path) {
+std::optional<std::string_view> MimeAttachment::Content() {
     owner_->Decode(index_);
     const auto& a = owner_->attachments_[index_];
     if (a.BadBase64)
         owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(a.Name) + "\", saved what could be decoded");
-    WriteFileBytes(path, a.Bytes);
+    return std::string_view(a.Bytes);
 }
+
+void MimeAttachment::SaveAsFile(const std::string& path) { WriteFileBytes(path, *Content()); }
 
 } // namespace
 

@@ -212,23 +212,29 @@ public:
 
     WideString FileName() override { return AttachmentFileName(*attachment_); }
 
-    void SaveAsFile(const std::string& path) override {
-        int type = AttachmentType(*attachment_);
-        std::string bytes;
-        if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
-            bytes = BuildEml(*EmbeddedMessage(*attachment_), 1);
-        } else if (type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
-            throw EStoreError("The attachment \"" + platform::AnsiFromUtf16(FileName()) +
-                              "\" is a link to a file outside the message; \"" + attachment_->File()->Path() +
-                              "\" holds no data for it.");
-        } else {
-            bytes = AttachmentData(*attachment_);
+    // The data is read whole from the file anyway: it is kept for the export to compare and
+    // write once.
+    std::optional<std::string_view> Content() override {
+        if (!bytes_) {
+            const int type = AttachmentType(*attachment_);
+            if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
+                bytes_ = BuildEml(*EmbeddedMessage(*attachment_), 1);
+            } else if (type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
+                throw EStoreError("The attachment \"" + platform::AnsiFromUtf16(FileName()) +
+                                  "\" is a link to a file outside the message; \"" + attachment_->File()->Path() +
+                                  "\" holds no data for it.");
+            } else {
+                bytes_ = AttachmentData(*attachment_);
+            }
         }
-        platform::WriteFileAtomic(path, bytes);
+        return std::string_view(*bytes_);
     }
+
+    void SaveAsFile(const std::string& path) override { platform::WriteFileAtomic(path, *Content()); }
 
 private:
     std::shared_ptr<ItemHandle> attachment_;
+    std::optional<std::string> bytes_;
 };
 
 class PstAttachments : public AttachmentCollection {

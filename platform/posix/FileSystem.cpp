@@ -168,7 +168,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
+bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options) {
     std::string target = Native(path);
     // A temporary name of our own made with O_EXCL rather than mkstemp: the file is created
     // with the permissions the user's umask gives (mkstemp's 0600 would need one more call

@@ -267,7 +267,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     return names;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& data, const AtomicWriteOptions& options) {
+bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options) {
     static std::atomic<unsigned> counter{0};
     const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));

@@ -9,12 +9,16 @@
 namespace quillmark::testing {
 namespace {
 
-class AttachmentsTest : public ScratchDir {
+// Every case runs twice: with a store that saves its attachments to a file (through the
+// temporary name) and with one that holds their bytes in memory. Names, links and files must
+// be the same.
+class AttachmentsTest : public ScratchDir, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
         ScratchDir::SetUp();
         log = std::make_shared<FakeCallLog>();
         mail = std::make_shared<FakeMailItem>("Mail(1)", log);
+        mail->AttachmentsInMemory = GetParam();
         std::filesystem::create_directories(Path("out/atts"));
     }
     std::string Links() {
@@ -25,7 +29,10 @@ protected:
         auto c = mail->Attachments();
         return SaveInlineImages(*c, {}, Path("out/2005"), &pictures);
     }
-    void NewMail() { mail = std::make_shared<FakeMailItem>("Mail(2)", log); }
+    void NewMail() {
+        mail = std::make_shared<FakeMailItem>("Mail(2)", log);
+        mail->AttachmentsInMemory = GetParam();
+    }
 
     std::shared_ptr<FakeCallLog> log;
     std::shared_ptr<FakeMailItem> mail;
@@ -51,12 +58,12 @@ TEST(AttachmentNames, ExtensionPictureTestAndBaseName) {
     EXPECT_EQ(AttachmentBaseName(std::string(80, 'a') + ".doc"), std::string(54, 'a'));
 }
 
-TEST_F(AttachmentsTest, NoAttachmentsGivesEmptyText) {
+TEST_P(AttachmentsTest, NoAttachmentsGivesEmptyText) {
     EXPECT_EQ(Links(), "");
     EXPECT_EQ(Pictures(), "");
 }
 
-TEST_F(AttachmentsTest, DocumentsAreLinkedPicturesAreShown) {
+TEST_P(AttachmentsTest, DocumentsAreLinkedPicturesAreShown) {
     mail->AddAttachment(u"report.PDF", std::string(12600, 'r'));
     mail->AddAttachment(u"Holiday photo.JPG", "jpegdata");
     const std::string links = Links();
@@ -70,7 +77,7 @@ TEST_F(AttachmentsTest, DocumentsAreLinkedPicturesAreShown) {
     EXPECT_EQ(ReadFile(Path("out/2005/attsimgs/Holiday_photo.jpg")), "jpegdata");
 }
 
-TEST_F(AttachmentsTest, SameNameDifferentContentIsNumberedSameContentReused) {
+TEST_P(AttachmentsTest, SameNameDifferentContentIsNumberedSameContentReused) {
     mail->AddAttachment(u"data.xls", "one");
     mail->AddAttachment(u"data.xls", "two");
     const std::string first = Links();
@@ -85,7 +92,7 @@ TEST_F(AttachmentsTest, SameNameDifferentContentIsNumberedSameContentReused) {
     EXPECT_EQ(links.Reused, 2);
 }
 
-TEST_F(AttachmentsTest, SameSizeDifferentContentIsTellApartByCrc) {
+TEST_P(AttachmentsTest, SameSizeDifferentContentIsTellApartByCrc) {
     mail->AddAttachment(u"a.txt", "abc");
     Links();
     NewMail();
@@ -95,7 +102,7 @@ TEST_F(AttachmentsTest, SameSizeDifferentContentIsTellApartByCrc) {
     EXPECT_EQ(ReadFile(Path("out/atts/a_1.txt")), "abd");
 }
 
-TEST_F(AttachmentsTest, DeletedGapIsFilledFirst) {
+TEST_P(AttachmentsTest, DeletedGapIsFilledFirst) {
     WriteFile(Path("out/atts/data.xls"), "zero");
     WriteFile(Path("out/atts/data_2.xls"), "two");
     mail->AddAttachment(u"data.xls", "new");
@@ -109,7 +116,7 @@ TEST_F(AttachmentsTest, DeletedGapIsFilledFirst) {
     EXPECT_NE(Links().find("data_1.xls"), std::string::npos);
 }
 
-TEST_F(AttachmentsTest, OddNames) {
+TEST_P(AttachmentsTest, OddNames) {
     mail->AddAttachment(u"README", "plain");
     mail->AddAttachment(u"scan.jp", "jp");
     mail->AddAttachment(u".png", "png");
@@ -124,7 +131,7 @@ TEST_F(AttachmentsTest, OddNames) {
     EXPECT_TRUE(Exists(Path("out/2005/attsimgs/.png")));
 }
 
-TEST_F(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
+TEST_P(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
     mail->AddAttachment(u"Q&A <\"draft\">.txt", "q");
     mail->AddAttachment(u"a&b.p d", "x");
     const std::string links = Links();
@@ -139,7 +146,7 @@ TEST_F(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
     EXPECT_NE(pics.find("title=\"x&quot;onerror=&quot;alert(1).gif\""), std::string::npos);
 }
 
-TEST_F(AttachmentsTest, FailuresCostOnlyTheirAttachment) {
+TEST_P(AttachmentsTest, FailuresCostOnlyTheirAttachment) {
     mail->AddAttachment(u"bad.doc", "x")->FailOn("SaveAsFile", "Cannot save");
     mail->AddAttachment(u"good.doc", "y");
     mail->FailOn("Attachments.Item(3)", "gone");
@@ -150,13 +157,13 @@ TEST_F(AttachmentsTest, FailuresCostOnlyTheirAttachment) {
     EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"good.doc"}));
 }
 
-TEST_F(AttachmentsTest, MissingAttachmentsDirectoryLinksNothing) {
+TEST_P(AttachmentsTest, MissingAttachmentsDirectoryLinksNothing) {
     std::filesystem::remove_all(Path("out/atts"));
     mail->AddAttachment(u"report.pdf", "x");
     EXPECT_EQ(Links(), "");
 }
 
-TEST_F(AttachmentsTest, AnAttachmentNamedLikeTheTemporaryFileSurvives) {
+TEST_P(AttachmentsTest, AnAttachmentNamedLikeTheTemporaryFileSurvives) {
     mail->AddAttachment(u"_tempatt.pdf", "precious");
     mail->AddAttachment(u"x.pdf", "other");
     const std::string links = Links();
@@ -166,7 +173,7 @@ TEST_F(AttachmentsTest, AnAttachmentNamedLikeTheTemporaryFileSurvives) {
     EXPECT_FALSE(Exists(Path("out/atts/_tempatt.pdf")));
 }
 
-TEST_F(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
+TEST_P(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
     mail->AddAttachment(u"p.png", "img");
     const std::string first = Pictures();
     EXPECT_EQ(Pictures(), first);
@@ -174,6 +181,24 @@ TEST_F(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
     EXPECT_EQ(pictures.Saved, 1);
     EXPECT_EQ(pictures.Reused, 1);
 }
+
+TEST_P(AttachmentsTest, BytesInMemoryAreWrittenOnceAndNeverThroughTheTemporaryName) {
+    if (!GetParam()) GTEST_SKIP() << "only for a store that holds the bytes";
+    mail->AddAttachment(u"data.xls", "one");
+    Links();
+    const auto written = std::filesystem::last_write_time(Path("out/atts/data.xls"));
+    std::filesystem::last_write_time(Path("out/atts/data.xls"), written - std::chrono::hours(1));
+    NewMail();
+    mail->AddAttachment(u"data.xls", "one");
+    EXPECT_NE(Links().find("data.xls\""), std::string::npos);
+    // Reused, not written again: the file keeps its (older) time.
+    EXPECT_EQ(std::filesystem::last_write_time(Path("out/atts/data.xls")), written - std::chrono::hours(1));
+    EXPECT_EQ(log->CountOf("Attachment(data.xls).SaveAsFile"), 0);
+    EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"data.xls"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Content, AttachmentsTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "InMemory" : "ThroughAFile"; });
 
 } // namespace
 } // namespace quillmark::testing
@@ -198,7 +223,8 @@ TEST_F(SavedFileIndexTest, AChangedFileIsReadAgain) {
 }
 
 // With and without the index, the same attachments in the same order must get the same
-// names and links: the index only spares looks, it never decides differently.
+// names and links: the index only spares looks, it never decides differently (nor does
+// saving from memory instead of through a file).
 TEST_F(SavedFileIndexTest, NamesAreThoseOfTheFullSearch) {
     std::filesystem::create_directories(Path("plain/atts"));
     std::filesystem::create_directories(Path("indexed/atts"));
@@ -207,12 +233,17 @@ TEST_F(SavedFileIndexTest, NamesAreThoseOfTheFullSearch) {
     // Contents chosen so that sizes collide across different contents, and contents recur.
     const std::vector<std::string> contents = {"aaaa", "bbbb", "aaaa", "cc", "bbbb", "dddd", "cc", "eeee", "dddd", "a"};
     for (std::size_t i = 0; i < contents.size() * 3; ++i) {
+        // The plain search saves through files, the indexed one from bytes in memory.
         auto mail = std::make_shared<FakeMailItem>("Mail", log);
-        mail->AddAttachment(i % 2 ? u"data.xls" : u"report.pdf", contents[(i * 7) % contents.size()]);
-        mail->AddAttachment(u"data.xls", contents[i % contents.size()]);
+        auto inMemory = std::make_shared<FakeMailItem>("Mail", log);
+        inMemory->AttachmentsInMemory = true;
+        for (auto* m : {mail.get(), inMemory.get()}) {
+            m->AddAttachment(i % 2 ? u"data.xls" : u"report.pdf", contents[(i * 7) % contents.size()]);
+            m->AddAttachment(u"data.xls", contents[i % contents.size()]);
+        }
         auto c1 = mail->Attachments();
         const std::string plain = SaveAttachments(*c1, {}, Path("plain"), "atts");
-        auto c2 = mail->Attachments();
+        auto c2 = inMemory->Attachments();
         const std::string indexed = SaveAttachments(*c2, {}, Path("indexed"), "atts", nullptr, &index);
         ASSERT_EQ(indexed, plain) << "attachment set " << i;
     }

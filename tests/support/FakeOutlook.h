@@ -32,7 +32,9 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmark::testing {
@@ -99,11 +101,20 @@ public:
         if (!out) throw EStoreError("Cannot save the attachment to " + path);
         SavedTo.push_back(path);
     }
+    // Only when InMemory (a store that reads mail from files); refusing to save is refusing
+    // to give the bytes.
+    std::optional<std::string_view> Content() override {
+        if (!InMemory) return std::nullopt;
+        Log->Add(Label() + ".Content");
+        Check("SaveAsFile");
+        return std::string_view(Bytes);
+    }
 
     std::string Label() const { return "Attachment(" + FakeLabel(Name) + ")"; }
 
     WideString Name;
     std::string Bytes;
+    bool InMemory = false;
     std::vector<std::string> SavedTo; // every path SaveAsFile wrote
     std::shared_ptr<FakeCallLog> Log;
 };
@@ -143,6 +154,7 @@ public:
     }
     std::shared_ptr<FakeAttachment> AddAttachment(WideString fileName, std::string bytes) {
         auto a = std::make_shared<FakeAttachment>(std::move(fileName), std::move(bytes), Log);
+        a->InMemory = AttachmentsInMemory;
         AttachmentList.push_back(a);
         return a;
     }
@@ -186,6 +198,7 @@ public:
     std::map<DispId, AutomationBool> Bools;
     std::map<DispId, std::int32_t> Ints;
     std::vector<std::shared_ptr<FakeAttachment>> AttachmentList;
+    bool AttachmentsInMemory = false; // attachments added from now on give their Content
     std::shared_ptr<FakeCallLog> Log;
 };
 
