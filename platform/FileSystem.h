@@ -3,7 +3,9 @@
 // subject with "ö" becomes a file name the desktop shows as "ö".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +78,25 @@ struct AtomicWriteOptions {
 // (false only with KeepExisting and a taken name).
 bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options = {});
 
+// A file opened for reading pieces at given offsets: one system call per piece, no stream
+// buffer in between (mail files are read a message at a time, each into its own string).
+class ReadOnlyFile {
+public:
+    // Throws EFOpenError ("Cannot open file %s") when the file cannot be opened.
+    explicit ReadOnlyFile(const std::filesystem::path& path);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // Reads up to size bytes from offset into buffer; fewer only at the end of the file.
+    // Throws Exception with the system's reason when reading fails.
+    std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size);
+
+private:
+    std::filesystem::path path_;
+    std::intptr_t handle_; // a descriptor or a HANDLE
+};
+
 // Reads a whole file; throws EFOpenError ("Cannot open file %s") when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 
@@ -100,7 +121,6 @@ double UtcToLocal(double utcDateValue);
 
 } // namespace quillmark::platform
 
-#include <filesystem>
 
 namespace quillmark::platform {
 

@@ -302,15 +302,19 @@ public:
     int Count() const override { return static_cast<int>(std::min<std::size_t>(entries_.size(), INT32_MAX)); }
     Loaded Load(int index, WarningSink& warnings) override {
         const MboxEntry& e = entries_[static_cast<std::size_t>(index)];
-        if (!in_.is_open()) {
-            in_.open(file_, std::ios::binary);
-            if (!in_) throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+        if (!in_) {
+            try {
+                in_ = std::make_unique<platform::ReadOnlyFile>(file_);
+            } catch (const Exception&) {
+                throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+            }
         }
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(e.Offset));
         std::string raw(static_cast<std::size_t>(e.Length), '\0');
-        in_.read(raw.data(), static_cast<std::streamsize>(e.Length));
-        raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in_.gcount())));
+        try {
+            raw.resize(in_->ReadAt(e.Offset, raw.data(), raw.size()));
+        } catch (const Exception&) {
+            throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+        }
         if (raw.size() < e.Length)
             warnings.Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
         Loaded out;
@@ -329,7 +333,7 @@ private:
     std::string name_;
     std::vector<MboxEntry> entries_;
     double fileTime_ = 0.0;
-    std::ifstream in_;
+    std::unique_ptr<platform::ReadOnlyFile> in_; // opened on first use
 };
 
 // Mail kept one message per file: Maildir (cur/ and new/) or .eml files in a directory.

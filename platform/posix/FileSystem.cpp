@@ -234,6 +234,27 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     return true;
 }
 
+ReadOnlyFile::ReadOnlyFile(const std::filesystem::path& path) : path_(path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EFOpenError("Cannot open file " + AnsiPath(path));
+    handle_ = fd;
+}
+
+ReadOnlyFile::~ReadOnlyFile() { close(static_cast<int>(handle_)); }
+
+std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(static_cast<int>(handle_), buffer + done, size - done,
+                                static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw Exception("Cannot read file " + AnsiPath(path_) + ": " + std::strerror(errno));
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     int fd = open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw EFOpenError("Cannot open file " + path);

@@ -316,6 +316,36 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     return true;
 }
 
+ReadOnlyFile::ReadOnlyFile(const std::filesystem::path& path) : path_(path) {
+    // Others may go on writing the file (a mail program appending to its mailbox).
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw EFOpenError("Cannot open file " + AnsiPath(path));
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+ReadOnlyFile::~ReadOnlyFile() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const std::uint64_t at = offset + done;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer + done, chunk, &got, &where)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) break;
+            throw Exception("Cannot read file " + AnsiPath(path_) + ": " + LastErrorText(error));
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     Handle h(CreateFileW(Win(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -152,3 +152,26 @@ TEST(FileSystem, AnsiNamesBecomeUtf8OnDisk) {
     EXPECT_TRUE(platform::DeleteFilePath(dir.File("b")));
     EXPECT_FALSE(platform::PathExists(dir.File("b")));
 }
+
+TEST(FileSystem, ReadOnlyFileReadsPiecesAtOffsets) {
+    TempDir dir;
+    const std::string f = dir.Dir() + "M\xF6te.mbox";
+    platform::WriteFileAtomic(f, "0123456789");
+    platform::ReadOnlyFile file(platform::NativePath(f));
+    struct Case {
+        std::uint64_t offset;
+        std::size_t size;
+        std::string expected; // fewer bytes only at the end of the file
+    };
+    for (const auto& c : std::vector<Case>{{0, 4, "0123"}, {6, 4, "6789"}, {8, 5, "89"}, {10, 3, ""}, {99, 1, ""}}) {
+        std::string buffer(c.size, '\0');
+        buffer.resize(file.ReadAt(c.offset, buffer.data(), buffer.size()));
+        EXPECT_EQ(buffer, c.expected) << c.offset << "+" << c.size;
+    }
+    // The file grows while open: the new bytes are read.
+    std::ofstream(platform::NativePath(f), std::ios::app | std::ios::binary) << "AB";
+    std::string tail(4, '\0');
+    tail.resize(file.ReadAt(9, tail.data(), tail.size()));
+    EXPECT_EQ(tail, "9AB");
+    EXPECT_THROW(platform::ReadOnlyFile(platform::NativePath(dir.Dir() + "missing")), EFOpenError);
+}
