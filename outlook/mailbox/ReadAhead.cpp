@@ -4,6 +4,10 @@
 
 namespace quillmark::outlook::mailbox {
 
+namespace {
+constexpr std::size_t WakeBatch = 4;
+}
+
 ReadAhead::ReadAhead(int count, Reader read, std::size_t maxMails, std::size_t maxBytes)
     : count_(count), read_(std::move(read)), maxMails_(maxMails == 0 ? 1 : maxMails), maxBytes_(maxBytes) {}
 
@@ -81,7 +85,10 @@ void ReadAhead::Loop(int from) {
             if (stop_) return;
             bytes_ += mail.Bytes;
             queue_.push_back(std::move(mail));
-            wake = takerWaiting_;
+            // A waiting caller is woken for a few mails at once (a wake-up is a system call on
+            // both sides, and when the reading is the slower side the caller waits for every
+            // mail), and whenever the reading stops: the queue is full or the folder ends.
+            wake = takerWaiting_ && (queue_.size() >= WakeBatch || Full() || index + 1 == count_);
         }
         if (wake) ready_.notify_one();
     }
