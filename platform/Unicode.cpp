@@ -2,6 +2,9 @@
 
 #include "platform/CodePage.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quillmark::platform::unicode {
 
 void AppendUtf8(std::string& out, char32_t ch) {
@@ -95,15 +98,38 @@ namespace quillmark::platform {
 
 // The same on every platform: UTF-8 and UTF-16 hold every character.
 std::u16string Utf16FromUtf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        // ASCII, most of any mail, without the decoding step.
-        if (static_cast<unsigned char>(text[i]) < 0x80)
-            out += static_cast<char16_t>(text[i++]);
-        else
-            unicode::AppendUtf16(out, unicode::NextUtf8(text, i));
+    // Never more units out than bytes in (a four-byte sequence gives two units, a bad byte
+    // one): written in place, then cut to length.
+    std::u16string out(text.size(), u'\0');
+    char16_t* o = out.data();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        // ASCII, most of any mail, eight bytes at a time while all eight are ASCII.
+        while (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            if (word & 0x8080808080808080ull) break;
+            for (int k = 0; k < 8; ++k) o[k] = bytes[i + k];
+            o += 8;
+            i += 8;
+        }
+        if (i == n) break;
+        if (bytes[i] < 0x80) {
+            *o++ = bytes[i++];
+            continue;
+        }
+        char32_t ch = unicode::NextUtf8(text, i);
+        if (ch == unicode::kBad) ch = 0xFFFD;
+        if (ch >= 0x10000) {
+            ch -= 0x10000;
+            *o++ = static_cast<char16_t>(0xD800 + (ch >> 10));
+            *o++ = static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
+        } else {
+            *o++ = static_cast<char16_t>(ch);
+        }
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -649,16 +649,15 @@ std::shared_ptr<MailItem> ParseMailItem(std::string raw, ItemMeta meta, std::sha
 std::string ToCrLf(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // The text up to the next line end goes over in one piece.
+        std::size_t end = i;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        out.append(text.data() + i, end - i);
+        if (end == text.size()) break;
+        out += "\r\n";
+        i = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
     return out;
 }

@@ -273,6 +273,17 @@ TEST(HtmlToText, Cases) {
     for (const auto& c : cases) EXPECT_EQ(HtmlToText(c.html), c.text) << c.html;
 }
 
-TEST(ToCrLf, AllLineEndsBecomeCrLf) { EXPECT_EQ(ToCrLf("a\nb\rc\r\nd\n\r"), "a\r\nb\r\nc\r\nd\r\n\r\n"); }
+TEST(ToCrLf, AllLineEndsBecomeCrLf) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\nb\rc\r\nd\n\r", "a\r\nb\r\nc\r\nd\r\n\r\n"},
+        {"", ""},
+        {"no line end", "no line end"},
+        {"\r", "\r\n"},
+        {"\r\n\r\n", "\r\n\r\n"},
+        {"\n\n", "\r\n\r\n"},
+        {"x\r\r\ny", "x\r\n\r\ny"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(ToCrLf(in), out) << in.size();
+}
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/CodePage.h"
+#include "platform/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,20 @@ TEST(CodePage, Utf8Conversions) {
     EXPECT_EQ(AnsiFromUtf8("\xE4\xB8\xAD"), "?");
     EXPECT_EQ(AnsiFromUtf8("a\xFF" "b\xC3"), "a?b?"); // malformed input is not lost silently
     EXPECT_EQ(Utf8FromUtf16(Utf16FromUtf8("\xF0\x9F\x98\x80 \xC3\xA5")), "\xF0\x9F\x98\x80 \xC3\xA5");
+}
+
+// UTF-8 to UTF-16 goes eight ASCII bytes at a time: a multi-byte character, a bad byte or
+// the end at every position of such a run must come out as one character at a time would.
+TEST(CodePage, Utf8ToUtf16AtEveryPositionOfAnAsciiRun) {
+    const std::string pieces[] = {"\xC3\xA5", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "\xC3", "\x80", ""};
+    for (const auto& piece : pieces)
+        for (std::size_t before = 0; before <= 17; ++before)
+            for (std::size_t after : {0, 1, 7, 8, 9}) {
+                const std::string text = std::string(before, 'a') + piece + std::string(after, 'z');
+                std::u16string expected;
+                for (std::size_t i = 0; i < text.size();) unicode::AppendUtf16(expected, unicode::NextUtf8(text, i));
+                EXPECT_EQ(Utf16FromUtf8(text), expected) << before << " " << after << " " << piece.size();
+            }
 }
 
 TEST(CodePage, CaseMapping) {
