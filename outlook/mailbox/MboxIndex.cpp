@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <cstring>
-#include <exception>
-#include <thread>
+#include <fstream>
 
 namespace quillmark::outlook::mailbox {
 
@@ -165,120 +164,24 @@ std::vector<MboxEntry> IndexMboxBuffer(std::string_view data) {
     return indexer.Finish();
 }
 
-MboxIndexer MboxIndexer::InsideMessageAt(std::uint64_t offset) {
-    MboxIndexer indexer;
-    indexer.offset_ = offset;
-    indexer.open_ = true;
-    indexer.prevEmpty_ = false;
-    // The message open at offset, whose start the other half knows: its Length, counted from
-    // 0, is where it ends (see JoinWith).
-    indexer.entries_.push_back(MboxEntry{0, 0, 0.0, true});
-    return indexer;
-}
-
-bool MboxIndexer::EndsInsideMessageAt(std::uint64_t offset) const {
-    // Where the last line was empty, its start would matter; a line that is not empty leaves
-    // nothing else behind.
-    return offset_ == offset && open_ && !prevEmpty_ && pending_.empty() && !pendingTooLong_;
-}
-
-std::vector<MboxEntry> MboxIndexer::JoinWith(std::vector<MboxEntry> rest) {
-    MboxEntry& cur = entries_.back();
-    cur.Length = rest.front().Length - cur.Offset;
-    entries_.insert(entries_.end(), rest.begin() + 1, rest.end());
-    open_ = false;
-    return std::move(entries_);
-}
-
-namespace {
-
-constexpr std::size_t BlockSize = std::size_t{1} << 20;
-
-// Feeds the indexer from `from` until `to` (or the end of the data); returns where it stopped.
-std::uint64_t FeedRange(MboxIndexer& indexer, const MboxReader& read, std::uint64_t from, std::uint64_t to,
-                        std::vector<char>& block) {
-    while (from < to) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), to - from));
-        const std::size_t got = read(from, block.data(), want);
-        if (got == 0) break;
-        indexer.Feed(block.data(), got);
-        from += got;
-    }
-    return from;
-}
-
-} // namespace
-
-std::vector<MboxEntry> IndexMboxInTwo(const MboxReader& read, std::uint64_t splitNear) {
-    std::vector<char> block(BlockSize);
-    // The second half starts after a line break that ends a line with text: a line that is
-    // neither empty nor a lone CR. Looked for in a window after splitNear.
-    std::uint64_t split = 0;
-    if (splitNear >= 2) {
-        const std::uint64_t windowStart = splitNear - 2;
-        const std::size_t got = read(windowStart, block.data(), 64 * 1024);
-        for (std::size_t k = 2; k < got && split == 0; ++k) {
-            if (block[k] != '\n') continue;
-            const char before = block[k - 1];
-            if (before != '\n' && !(before == '\r' && block[k - 2] == '\n')) split = windowStart + k + 1;
-        }
-    }
-    MboxIndexer first;
-    if (split == 0) {
-        FeedRange(first, read, 0, UINT64_MAX, block);
-        return first.Finish();
-    }
-
-    std::vector<MboxEntry> rest;
-    std::exception_ptr restError;
-    std::thread second([&read, split, &rest, &restError] {
-        try {
-            std::vector<char> own(BlockSize);
-            MboxIndexer indexer = MboxIndexer::InsideMessageAt(split);
-            FeedRange(indexer, read, split, UINT64_MAX, own);
-            rest = indexer.Finish();
-        } catch (...) {
-            restError = std::current_exception();
-        }
-    });
-    std::uint64_t at = 0;
-    try {
-        at = FeedRange(first, read, 0, split, block);
-    } catch (...) {
-        second.join();
-        throw;
-    }
-    second.join();
-    if (restError) std::rethrow_exception(restError);
-    if (first.EndsInsideMessageAt(split)) return first.JoinWith(std::move(rest));
-    // The guess did not hold (no "From " line before the split, or the data changed under
-    // us): the first half reads on as one pass would.
-    FeedRange(first, read, at, UINT64_MAX, block);
-    return first.Finish();
-}
-
 std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file) {
-    std::unique_ptr<platform::ReadOnlyFile> in;
-    try {
-        in = std::make_unique<platform::ReadOnlyFile>(file);
-    } catch (const Exception&) {
-        throw EStoreError("Cannot open mailbox " + platform::AnsiPath(file));
-    }
-    const MboxReader read = [&in, &file](std::uint64_t offset, char* buffer, std::size_t size) {
-        try {
-            return in->ReadAt(offset, buffer, size);
-        } catch (const Exception&) {
-            throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file));
-        }
-    };
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw EStoreError("Cannot open mailbox " + platform::AnsiPath(file));
+    MboxIndexer indexer;
+    // Blocks of up to 1 MiB, no bigger than the file: most folders are small and a fresh
+    // megabyte per folder opened would cost more than reading them.
     std::error_code ec;
     const auto fileSize = std::filesystem::file_size(file, ec);
-    // Two halves pay for their thread from a few megabytes on; smaller folders (most) are
-    // read in one pass, in one block no bigger than the file.
-    if (!ec && fileSize >= (std::uintmax_t{16} << 20)) return IndexMboxInTwo(read, fileSize / 2);
-    std::vector<char> block(ec ? BlockSize : static_cast<std::size_t>(std::clamp<std::uintmax_t>(fileSize + 1, 4096, BlockSize)));
-    MboxIndexer indexer;
-    FeedRange(indexer, read, 0, UINT64_MAX, block);
+    const std::size_t blockSize =
+        ec ? std::size_t{1} << 20 : static_cast<std::size_t>(std::clamp<std::uintmax_t>(fileSize + 1, 4096, 1 << 20));
+    std::unique_ptr<char[]> block(new char[blockSize]);
+    while (in) {
+        in.read(block.get(), static_cast<std::streamsize>(blockSize));
+        const auto got = in.gcount();
+        if (got <= 0) break;
+        indexer.Feed(block.get(), static_cast<std::size_t>(got));
+    }
+    if (in.bad()) throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file));
     return indexer.Finish();
 }
 

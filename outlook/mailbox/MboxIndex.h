@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,14 +29,6 @@ public:
     void Feed(const char* data, std::size_t size);
     std::vector<MboxEntry> Finish();
 
-    // For indexing a file in two halves at once. The second half's indexer starts at a line
-    // start `offset`, taking it to lie inside a message and after a line that is not empty;
-    // the first half's indexer, fed exactly up to there, tells whether that held
-    // (EndsInsideMessageAt) and then joins the second's entries to its own (JoinWith).
-    static MboxIndexer InsideMessageAt(std::uint64_t offset);
-    bool EndsInsideMessageAt(std::uint64_t offset) const;
-    std::vector<MboxEntry> JoinWith(std::vector<MboxEntry> rest);
-
 private:
     void Line(std::string_view line, std::uint64_t lineStart, std::uint64_t nextLine);
 
@@ -52,17 +43,10 @@ private:
     std::uint64_t prevLineStart_ = 0;
 };
 
-// Indexes a whole file, reading it in blocks (memory stays flat however big the file is); a
-// big file in two halves on two threads. Throws EStoreError when the file cannot be read.
+// Indexes a whole file, reading it in blocks (memory stays flat however big the file is).
+// Throws EStoreError when the file cannot be read.
 std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file);
 std::vector<MboxEntry> IndexMboxBuffer(std::string_view data);
-
-// Reads size bytes at offset into buffer, fewer at the end of the data.
-using MboxReader = std::function<std::size_t(std::uint64_t offset, char* buffer, std::size_t size)>;
-// Indexes the data in two halves, the second (from the first suitable line start at or after
-// splitNear) on a thread of its own; the same entries as one pass, whatever the data. When
-// the guess the second half starts from does not hold, the first half's indexer reads on.
-std::vector<MboxEntry> IndexMboxInTwo(const MboxReader& read, std::uint64_t splitNear);
 
 // The date of a "From sender Wed Mar  7 10:11:12 2005" line as a UTC date value, 0 when the
 // line carries none.

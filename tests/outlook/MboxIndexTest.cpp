@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 using namespace quillmark;
 using namespace quillmark::outlook::mailbox;
 
@@ -69,45 +67,6 @@ TEST(MboxIndex, BlockBoundariesDoNotMatter) {
         }
     }
     EXPECT_EQ(whole.size(), 51u);
-}
-
-// Two halves at once must give what one pass gives, wherever the second half starts: in a
-// header, a body, on a blank line, a "From " line, a CR LF, a long line, before the first
-// "From " line.
-TEST(MboxIndex, TwoHalvesGiveTheEntriesOfOnePass) {
-    std::vector<std::string> mboxes = {
-        "From a@x Mon Jan  1 10:00:00 2024\nSubject: 1\n\none\n\nFrom b@x Tue Jan  2 10:00:00 2024\nSubject: 2\n\ntwo\n",
-        "From a@x Mon Jan  1 10:00:00 2024\nS: 1\n\nWe met.\nFrom then on.\n\nFrom here to there\nx\n",
-        "From a Mon Jan  1 10:00:00 2024\r\nS: 1\r\n\r\nx\r\n\r\nFrom b Tue Jan  2 10:00:00 2024\r\nS: 2\r\n\r\n",
-        "garbage\nmore\n\nFrom a Mon Jan  1 10:00:00 2024\nS: 1\n\nend",
-        "Subject: x\n\nbody without any From line\nand more\n",
-        "From a Mon Jan  1 10:00:00 2024\nFrom b Mon Jan  1 10:00:00 2024\n\nS: 2\n\n\n",
-        "\n\n\r\n\nFrom a Mon Jan  1 10:00:00 2024\n" + std::string(3000, 'y') + "\n\nFrom b Mon Jan  1 10:00:00 2024\n\nz\n",
-    };
-    std::string big;
-    for (int i = 0; i < 12; ++i)
-        big += "From s Mon Jan  1 10:00:00 2024\nSubject: " + std::to_string(i) + "\n\n" +
-               std::string(static_cast<std::size_t>(i * 13), 'x') + "\nFrom the text\n\n";
-    mboxes.push_back(big);
-    for (const auto& mbox : mboxes) {
-        const auto whole = IndexMboxBuffer(mbox);
-        const MboxReader read = [&mbox](std::uint64_t offset, char* buffer, std::size_t size) -> std::size_t {
-            if (offset >= mbox.size()) return 0;
-            const std::size_t n = std::min<std::size_t>(size, mbox.size() - static_cast<std::size_t>(offset));
-            std::memcpy(buffer, mbox.data() + offset, n);
-            return n;
-        };
-        for (std::uint64_t split = 0; split <= mbox.size() + 1; ++split) {
-            const auto parts = IndexMboxInTwo(read, split);
-            ASSERT_EQ(parts.size(), whole.size()) << mbox.substr(0, 40) << " split " << split;
-            for (std::size_t i = 0; i < parts.size(); ++i) {
-                EXPECT_EQ(parts[i].Offset, whole[i].Offset) << split;
-                EXPECT_EQ(parts[i].Length, whole[i].Length) << split;
-                EXPECT_EQ(parts[i].HadFromLine, whole[i].HadFromLine) << split;
-                EXPECT_DOUBLE_EQ(parts[i].FromLineTime, whole[i].FromLineTime) << split;
-            }
-        }
-    }
 }
 
 TEST(MboxIndex, FromLineDates) {
