@@ -137,6 +137,8 @@ std::uint32_t Crc32Update(const void* block, std::size_t length, std::uint32_t c
     return crc;
 }
 
+std::uint32_t Crc32(std::string_view bytes) { return ~Crc32Update(bytes.data(), bytes.size(), 0xFFFFFFFFu); }
+
 std::uint32_t FileCrc32(const std::string& path) {
     std::ifstream in(platform::NativePath(path), std::ios::binary);
     if (!in) throw EFOpenError("Cannot open file " + path);

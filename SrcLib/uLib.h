@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillmark {
 
@@ -26,6 +27,8 @@ std::int64_t FileSizeOf(const std::string& path);
 double FileWriteTime(const std::string& path);
 // CRC-32 (IEEE 802.3) of the file's bytes; throws EFOpenError when it cannot be opened.
 std::uint32_t FileCrc32(const std::string& path);
+// CRC-32 of bytes in memory (the same value FileCrc32 gives for a file holding them).
+std::uint32_t Crc32(std::string_view bytes);
 // The table step on its own.
 std::uint32_t Crc32Update(const void* block, std::size_t length, std::uint32_t crc);
 bool IsDirectory(const std::string& path);

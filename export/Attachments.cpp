@@ -45,9 +45,12 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
     const std::int64_t size = content ? static_cast<std::int64_t>(content->size()) : temp->Size;
     std::optional<std::uint32_t> crc; // computed only when a size matches
     auto contentCrc = [&] {
-        if (!crc) crc = content ? ~Crc32Update(content->data(), content->size(), 0xFFFFFFFFu) : FileCrc32(tempPath);
+        if (!crc) crc = content ? Crc32(*content) : FileCrc32(tempPath);
         return *crc;
     };
+    // No entry means free. A directory of that name counts as taken, so the file never aims
+    // at one.
+    const auto sameSize = [size](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == size; };
     std::string name;
     for (int counter = 0;; ++counter) {
         name = base + (counter == 0 ? std::string() : "_" + std::to_string(counter)) + ext;
@@ -55,9 +58,6 @@ std::optional<SavedFile> SaveOne(outlook::Attachment& attachment, const std::str
         // name: the clean-up below would delete it again.
         if (name == tempName) continue;
         const std::string path = dir + name;
-        // No entry means free. A directory of that name counts as taken, so the file never
-        // aims at one.
-        auto sameSize = [size](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == size; };
         bool lookedNow = false;
         auto candidate = index.Look(path, &lookedNow);
         // Remembered facts may be old: a same-size candidate is looked at afresh.

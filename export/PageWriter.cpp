@@ -21,11 +21,17 @@ void PageWriter::RaiseFailure() {
     if (failure_) std::rethrow_exception(failure_);
 }
 
-void PageWriter::WaitUntilDone(std::unique_lock<std::mutex>& lock) {
+template <class Until>
+void PageWriter::WaitForThread(std::unique_lock<std::mutex>& lock, Until until) {
+    // The thread works on at once while someone waits, whatever the batch.
     work_.notify_one();
     ++waitingCallers_;
-    done_.wait(lock, [this] { return (queue_.empty() && !busy_) || failure_; });
+    done_.wait(lock, [&] { return failure_ || until(); });
     --waitingCallers_;
+}
+
+void PageWriter::WaitUntilDone(std::unique_lock<std::mutex>& lock) {
+    WaitForThread(lock, [this] { return queue_.empty() && !busy_; });
 }
 
 void PageWriter::Write(std::size_t bytes, std::function<void()> job) {
@@ -40,13 +46,8 @@ void PageWriter::Write(std::size_t bytes, std::function<void()> job) {
         return;
     }
     std::unique_lock lock(mutex_);
-    if (!failure_ && (queue_.size() >= MaxQueuedJobs || queuedBytes_ >= MaxQueuedBytes)) {
-        work_.notify_one();
-        ++waitingCallers_;
-        done_.wait(lock,
-                   [this] { return failure_ || (queue_.size() < MaxQueuedJobs && queuedBytes_ < MaxQueuedBytes); });
-        --waitingCallers_;
-    }
+    const auto room = [this] { return queue_.size() < MaxQueuedJobs && queuedBytes_ < MaxQueuedBytes; };
+    if (!failure_ && !room()) WaitForThread(lock, room);
     RaiseFailure();
     queuedBytes_ += bytes;
     queue_.push_back(Job{std::move(job), bytes});

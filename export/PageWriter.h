@@ -45,6 +45,8 @@ private:
     };
     void Loop();
     void RaiseFailure(); // called with mutex_ held
+    template <class Until>
+    void WaitForThread(std::unique_lock<std::mutex>& lock, Until until); // until() or a failure
     void WaitUntilDone(std::unique_lock<std::mutex>& lock);
 
     // Bounds on what may wait for the thread, so memory stays flat however fast the mails come.

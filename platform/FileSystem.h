@@ -119,11 +119,6 @@ void PinLocalTimeZone();
 double LocalToUtc(double localDateValue);
 double UtcToLocal(double utcDateValue);
 
-} // namespace quillmark::platform
-
-
-namespace quillmark::platform {
-
 // The native path for an 8-bit ANSI path: what std::fstream and std::filesystem take.
 // Off Windows the bytes are converted to UTF-8; on Windows to UTF-16.
 std::filesystem::path NativePath(const std::string& ansiPath);

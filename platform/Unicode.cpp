@@ -81,15 +81,21 @@ char32_t NextUtf16(std::u16string_view text, std::size_t& i) {
     return u;
 }
 
-void AppendUtf16(std::u16string& out, char32_t ch) {
+char16_t* PutUtf16(char16_t* out, char32_t ch) {
     if (ch == kBad) ch = 0xFFFD;
     if (ch >= 0x10000) {
         ch -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (ch >> 10));
-        out += static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
+        *out++ = static_cast<char16_t>(0xD800 + (ch >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
     } else {
-        out += static_cast<char16_t>(ch);
+        *out++ = static_cast<char16_t>(ch);
     }
+    return out;
+}
+
+void AppendUtf16(std::u16string& out, char32_t ch) {
+    char16_t units[2];
+    out.append(units, static_cast<std::size_t>(PutUtf16(units, ch) - units));
 }
 
 } // namespace quillmark::platform::unicode
@@ -119,15 +125,7 @@ std::u16string Utf16FromUtf8(std::string_view text) {
             *o++ = bytes[i++];
             continue;
         }
-        char32_t ch = unicode::NextUtf8(text, i);
-        if (ch == unicode::kBad) ch = 0xFFFD;
-        if (ch >= 0x10000) {
-            ch -= 0x10000;
-            *o++ = static_cast<char16_t>(0xD800 + (ch >> 10));
-            *o++ = static_cast<char16_t>(0xDC00 + (ch & 0x3FF));
-        } else {
-            *o++ = static_cast<char16_t>(ch);
-        }
+        o = unicode::PutUtf16(o, unicode::NextUtf8(text, i));
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     return out;

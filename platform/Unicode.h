@@ -15,5 +15,7 @@ char32_t NextUtf8(std::string_view text, std::size_t& i);
 char32_t NextUtf16(std::u16string_view text, std::size_t& i);
 void AppendUtf8(std::string& out, char32_t ch);
 void AppendUtf16(std::u16string& out, char32_t ch); // kBad becomes U+FFFD
+// Writes ch as one or two UTF-16 units at out (kBad becomes U+FFFD); returns the end.
+char16_t* PutUtf16(char16_t* out, char32_t ch);
 
 } // namespace quillmark::platform::unicode

@@ -461,10 +461,9 @@ private:
 
 class MailboxItems : public ItemCollection {
 public:
-    MailboxItems(std::shared_ptr<FolderIndex> index, std::shared_ptr<ReadAhead> reader,
-                 std::shared_ptr<WarningSink> warnings)
-        : index_(std::move(index)), reader_(std::move(reader)), warnings_(std::move(warnings)) {}
-    int Count() override { return index_->Count(); }
+    MailboxItems(std::shared_ptr<ReadAhead> reader, std::shared_ptr<WarningSink> warnings)
+        : reader_(std::move(reader)), warnings_(std::move(warnings)) {}
+    int Count() override { return reader_->Count(); }
     std::shared_ptr<ItemObject> Item(int index) override {
         if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
         ReadMail read = reader_->Take(index - 1);
@@ -475,7 +474,6 @@ public:
     }
 
 private:
-    std::shared_ptr<FolderIndex> index_;
     std::shared_ptr<ReadAhead> reader_;
     std::shared_ptr<WarningSink> warnings_;
 };
@@ -504,12 +502,12 @@ public:
     std::shared_ptr<ItemCollection> Items() override {
         // Indexed once per opened folder: every Items() of this folder shares the index and
         // its reading thread (which starts when the first mail is asked for).
-        if (!index_) {
-            index_ = BuildIndex();
-            reader_ = std::make_shared<ReadAhead>(index_->Count(),
-                                                  [index = index_](int at) { return ReadItem(*index, at); });
+        if (!reader_) {
+            std::shared_ptr<FolderIndex> index = BuildIndex();
+            const int count = index->Count();
+            reader_ = std::make_shared<ReadAhead>(count, [index](int at) { return ReadItem(*index, at); });
         }
-        return std::make_shared<MailboxItems>(index_, reader_, ctx_->warnings);
+        return std::make_shared<MailboxItems>(reader_, ctx_->warnings);
     }
 
 private:
@@ -610,8 +608,7 @@ private:
     std::shared_ptr<const StoreContext> ctx_;
     FolderRef ref_;
     std::string name_;
-    std::shared_ptr<FolderIndex> index_;
-    std::shared_ptr<ReadAhead> reader_;
+    std::shared_ptr<ReadAhead> reader_; // holds the folder's index
 };
 
 std::shared_ptr<Folder> MailboxFolders::Item(int index) {

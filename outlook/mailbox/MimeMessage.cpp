@@ -306,17 +306,6 @@ public:
         return std::make_shared<MimeAttachments>(shared_from_this());
     }
 
-    // An attachment's content from its base64 text in the message, once.
-    void Decode(std::size_t index) {
-        AttachmentData& a = attachments_[index];
-        if (a.Ready) return;
-        Base64Decoder decoder;
-        a.Bytes.reserve(a.Length / 4 * 3 + 3);
-        decoder.Feed(std::string_view(raw_).substr(a.Offset, a.Length), a.Bytes);
-        a.BadBase64 = decoder.Bad();
-        a.Ready = true;
-    }
-
     void Warn(const std::string& what) {
         if (warnings_) warnings_->Warn(meta_.Where + ": " + what);
     }
@@ -333,15 +322,25 @@ public:
     };
     std::vector<AttachmentData> attachments_;
 
+    // An attachment with its content, decoded from its base64 text in the message the first
+    // time it is asked for.
+    const AttachmentData& Decoded(std::size_t index) {
+        AttachmentData& a = attachments_[index];
+        if (!a.Ready) {
+            Base64Decoder decoder;
+            decoder.Feed(std::string_view(raw_).substr(a.Offset, a.Length), a.Bytes);
+            a.BadBase64 = decoder.Bad();
+            a.Ready = true;
+        }
+        return a;
+    }
+
 private:
     void Parse();
     void ReadHeaders();
     void ReadParts();
     void Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves, bool& tooDeep);
     std::string TextOf(GMimePart* part);
-    const char* Header(const char* name) {
-        return g_mime_object_get_header(GMIME_OBJECT(message_), name);
-    }
 
     ItemMeta meta_;
     std::shared_ptr<WarningSink> warnings_;
@@ -631,8 +630,7 @@ std::shared_ptr<Attachment> MimeAttachments::Item(int index) {
 WideString MimeAttachment::FileName() { return Wide(owner_->attachments_[index_].Name); }
 
 std::optional<std::string_view> MimeAttachment::Content() {
-    owner_->Decode(index_);
-    const auto& a = owner_->attachments_[index_];
+    const auto& a = owner_->Decoded(index_);
     if (a.BadBase64)
         owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(a.Name) + "\", saved what could be decoded");
     return std::string_view(a.Bytes);

@@ -47,6 +47,7 @@ public:
     // The mail at index (0-based); waits for it. A reading error, or an index outside the
     // folder, comes back in ReadMail::Error. One thread takes the mails.
     ReadMail Take(int index);
+    int Count() const { return count_; }
 
 private:
     void Stop();
