@@ -1,6 +1,6 @@
 #include "SrcLib/DateTime.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/Calendar.h"
 #include "platform/Regional.h"
 

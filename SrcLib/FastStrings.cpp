@@ -1,6 +1,6 @@
 #include "SrcLib/FastStrings.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <cstring>
 

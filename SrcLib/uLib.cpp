@@ -1,6 +1,6 @@
 #include "SrcLib/uLib.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "SrcLib/FastStrings.h"
 #include "platform/FileSystem.h"
 #include "platform/Regional.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/SettingsStore.h"
 
 using namespace quillmark;

@@ -2,7 +2,7 @@
 // name and parameters. The page (or error) must be the same when the bytes arrive through a
 // stream in small pieces, and the same as a plain token-by-token expansion over the tokenizer,
 // which checks the block copying of text between tags.
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "template/PageProducer.h"
 #include "tests/template/TemplateTestSupport.h"
 

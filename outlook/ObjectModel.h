@@ -8,7 +8,7 @@
 // derived from it) carrying the store's own message.
 #pragma once
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <cstdint>
 #include <functional>
@@ -59,6 +59,12 @@ constexpr DispId SentOnBehalfOfName = 0x42;
 constexpr DispId To = 0xE04;
 constexpr DispId VotingOptions = 0xF01B;
 constexpr DispId VotingResponse = 0x8524;
+// The mail's Message-ID header as the store keeps it (MAPI's PR_INTERNET_MESSAGE_ID; Outlook
+// shows it through its property accessor, not as a member). Stores without it give "".
+constexpr DispId InternetMessageID = 0x1035;
+// The mail's In-Reply-To and References headers, where the store keeps them.
+constexpr DispId InReplyToID = 0x1042;
+constexpr DispId InternetReferences = 0x1039;
 // date-time
 constexpr DispId CreationTime = 0x3007;
 constexpr DispId LastModificationTime = 0x3008;

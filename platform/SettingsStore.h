@@ -8,7 +8,7 @@
 // "Failed to set data for '%s'" (the value name in place of %s), all as SettingsError.
 #pragma once
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <cstdint>
 #include <memory>

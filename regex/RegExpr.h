@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 namespace quillmark {
 

@@ -1,6 +1,6 @@
 #include "template/CopyParser.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <bit>
 #include <cstring>

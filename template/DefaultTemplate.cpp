@@ -1,6 +1,6 @@
 #include "template/DefaultTemplate.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
 namespace quillmark {

@@ -1,6 +1,6 @@
 #include "template/PageProducer.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "template/CopyParser.h"
 

@@ -1,7 +1,7 @@
 // The command line of quillmark-export: what the user asked for, read from the arguments.
 #pragma once
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 // message (EXCEPINFO) as EStoreError. Included only by the backend's sources.
 #pragma once
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <windows.h>
 #include <oleauto.h>

@@ -1,7 +1,7 @@
 #include "outlook/mailbox/MboxIndex.h"
 
 #include "SrcLib/DateTime.h"
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "platform/FileSystem.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/Calendar.h"
 #include "platform/CodePage.h"
 

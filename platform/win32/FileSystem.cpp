@@ -3,7 +3,7 @@
 // hold works, whatever the C runtime's own locale is.
 #include "platform/FileSystem.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "platform/Calendar.h"
 #include "platform/CodePage.h"
 

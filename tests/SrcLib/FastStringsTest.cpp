@@ -1,4 +1,4 @@
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "SrcLib/FastStrings.h"
 
 #include <gtest/gtest.h>

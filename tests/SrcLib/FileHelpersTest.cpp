@@ -1,4 +1,4 @@
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "SrcLib/uLib.h"
 #include "TempDir.h"
 #include "platform/FileSystem.h"

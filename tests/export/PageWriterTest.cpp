@@ -3,7 +3,7 @@
 #include "ExportTestSupport.h"
 
 #include "SrcLib/DateTime.h"
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "SrcLib/uLib.h"
 #include "export/PageWriter.h"
 

@@ -1,5 +1,5 @@
 #include "SrcLib/DateTime.h"
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "SrcLib/uLib.h"
 #include "TempDir.h"
 #include "platform/FileSystem.h"

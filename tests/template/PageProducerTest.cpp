@@ -1,6 +1,6 @@
 #include "TemplateTestSupport.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "template/PageProducer.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // expansion.
 #pragma once
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "template/CopyParser.h"
 #include "template/PageProducer.h"
 

@@ -3,7 +3,7 @@
 // fast copying of plain text against a token-by-token expansion.
 #include "TemplateTestSupport.h"
 
-#include "SrcLib/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "template/CopyParser.h"
 #include "template/PageProducer.h"
 
