@@ -1,4 +1,5 @@
-// The shared sample data files: where they are, and skipping when they are not there.
+// The sample Outlook data files kept in tests/data/pst: where they are. They ship with the
+// project, so a missing folder is a broken checkout and fails the test instead of skipping it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,13 +10,13 @@
 
 namespace quillmark::test {
 
-inline std::string FixtureDir() { return std::string(QUILLMARK_SHARED_FIXTURES) + "/pst/"; }
+inline std::string FixtureDir() { return std::string(QUILLMARK_TEST_DATA) + "/pst/"; }
 
 #define REQUIRE_PST_FIXTURES()                                                                  \
     do {                                                                                        \
         if (!std::filesystem::is_directory(::quillmark::test::FixtureDir()))                    \
-            GTEST_SKIP() << "PST sample files not found in " << ::quillmark::test::FixtureDir() \
-                         << "; skipping.";                                                      \
+            GTEST_FAIL() << "PST sample files not found in " << ::quillmark::test::FixtureDir() \
+                         << " (they belong to the checkout)";                                  \
     } while (0)
 
 inline std::string ReadFile(const std::filesystem::path& path) {
