@@ -7,6 +7,8 @@
 #include "export/PageWriter.h"
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
+#include "platform/Cp1252.h"
+#include "platform/Unicode.h"
 #include "platform/FileSystem.h"
 #include "template/PageProducer.h"
 
@@ -59,9 +61,8 @@ bool IsNumberedSibling(const std::string& candidate, const std::string& stem) {
 // ---------------------------------------------------------------------------------------
 // Pieces
 
-std::string PageFileName(double mailTime, const std::string& subject) {
-    std::string name = SanitizeFileName(subject);
-    if (name.size() > MaxSubjectNameLength) name.resize(MaxSubjectNameLength);
+std::string PageFileName(double mailTime, const std::string& subject, NameScript script) {
+    const std::string name = Utf8Prefix(SanitizeFileName(subject, script), MaxSubjectNameLength);
     return "m" + FormatDateTime("yyyymmddhhnn", mailTime) + "_" + name + ".htm";
 }
 
@@ -104,7 +105,7 @@ bool IsBodyEndLine(std::string_view line) {
     return true;
 }
 
-std::string FooterLine(const AppIdentity& identity) {
+std::string FooterLine(const AppIdentity& identity, PageCharset charset) {
     std::string footer =
         "<SMALL style=\"font-family: verdana; font-size: 60%; border-top: silver 1px black; padding-top:2px\">";
     footer += '\r';
@@ -112,9 +113,9 @@ std::string FooterLine(const AppIdentity& identity) {
     footer += MakerWebAddress;
     footer += UrlEncodePath(identity.ProductName);
     footer += "\">";
-    AppendHtmlEscaped(footer, identity.ProductName);
+    AppendInPageCharset(footer, HtmlEscape(identity.ProductName), charset);
     footer += " v";
-    AppendHtmlEscaped(footer, identity.ProductVersion);
+    AppendInPageCharset(footer, HtmlEscape(identity.ProductVersion), charset);
     footer += "</A></SMALL>";
     footer += '\r';
     return footer;
@@ -126,20 +127,21 @@ void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
     ForEachPageLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
 }
 
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity, PageCharset charset) {
     std::size_t position = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i)
         if (IsBodyEndLine(lines[i])) {
             position = i;
             break;
         }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), FooterLine(identity));
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), FooterLine(identity, charset));
 }
 
-std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity) {
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity,
+                         PageCharset charset) {
     // The same as splitting, adding the footer and joining with CR LF, in one pass and
     // without a string per line (a long mail has thousands).
-    const std::string footer = FooterLine(identity);
+    const std::string footer = FooterLine(identity, charset);
     std::string page;
     page.reserve(markerLine.size() + expanded.size() + expanded.size() / 16 + footer.size() + 16);
     page += markerLine;
@@ -172,7 +174,15 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
         crc = Crc32Update("\n", 1, crc);
     };
     feed(FormatDateTime("yyyymmddhhnnss", mailTime));
-    feed(subject);
+    // The subject as earlier versions held it (Windows-1252, "?" for what it lacks), so that
+    // the fingerprints of pages they wrote still match.
+    std::string legacySubject;
+    for (std::size_t i = 0; i < subject.size();) {
+        const char32_t ch = platform::unicode::NextUtf8(subject, i);
+        const int b = ch == platform::unicode::kBad ? -1 : platform::cp1252::FromUnicode(ch);
+        legacySubject += b < 0 ? '?' : static_cast<char>(b);
+    }
+    feed(legacySubject);
     feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::SenderName)));
     feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::Body)));
     char buf[16];
@@ -197,8 +207,23 @@ std::string ReadPageMarker(const std::string& pagePath) {
     return first.substr(prefix.size(), first.size() - prefix.size() - suffix.size());
 }
 
+namespace {
+
+// The page among name and its numbered siblings whose marker names this mail, or "".
+std::string FindOwnPage(const std::string& dir, const std::string& pageName, const std::string& identity) {
+    if (ReadPageMarker(dir + pageName) == identity) return pageName;
+    const std::string stem = pageName.substr(0, pageName.size() - 4);
+    // Look at every numbered sibling, not only up to the first gap: a deleted page in the
+    // middle must not make a re-exported mail leave its old page behind.
+    for (const auto& name : platform::ListDirectory(dir))
+        if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) return name;
+    return {};
+}
+
+} // namespace
+
 void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime) {
+               const std::string& data, double mailTime, const std::string& legacyName) {
     // Written to a temporary name and renamed over the target: a crash or a full disk never
     // leaves half a page where a good one was. The mail's time becomes the page's time; out
     // of the DOS range (1980-2099) the page keeps the time writing gave it.
@@ -208,6 +233,15 @@ void PlacePage(const std::string& dir, const std::string& pageName, const std::s
     // name is taken at once (the file system refuses a taken one in the same step, so the
     // common case costs no look of its own).
     options.KeepExisting = true;
+    if (!legacyName.empty() && platform::PathExists(dir + legacyName)) {
+        const std::string own = FindOwnPage(dir, legacyName, identity);
+        if (!own.empty()) {
+            platform::AtomicWriteOptions replace;
+            replace.LocalWriteTime = mailTime;
+            platform::WriteFileAtomic(dir + own, data, replace);
+            return;
+        }
+    }
     std::string written; // the page under its temporary name, when the name was taken
     options.TakenTemporary = &written;
     if (platform::WriteFileAtomic(dir + pageName, data, options)) return;
@@ -220,23 +254,11 @@ void PlacePage(const std::string& dir, const std::string& pageName, const std::s
     } removeTemporary{written};
     // Taken: a page there is replaced only when it is this mail's own (its marker line names
     // this mail); otherwise the mail takes the next free "_1", "_2", ... name.
-    std::string own;
-    if (ReadPageMarker(dir + pageName) == identity) {
-        own = pageName;
-    } else {
-        const std::string stem = pageName.substr(0, pageName.size() - 4);
-        // Look at every numbered sibling, not only up to the first gap: a deleted page in
-        // the middle must not make a re-exported mail leave its old page behind.
-        for (const auto& name : platform::ListDirectory(dir))
-            if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) {
-                own = name;
-                break;
-            }
-        if (own.empty()) {
-            int n = 1;
-            while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
-            own = NumberedPageName(pageName, n);
-        }
+    std::string own = FindOwnPage(dir, pageName, identity);
+    if (own.empty()) {
+        int n = 1;
+        while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
+        own = NumberedPageName(pageName, n);
     }
     if (!platform::RenameFilePath(written, dir + own)) throw EWriteError("Cannot replace file " + dir + own);
     written.clear();
@@ -254,6 +276,28 @@ struct ExportRun::Impl {
     // spares a look at the folder for nearly every page.
     std::string KnownYearDir;
 };
+
+namespace {
+
+// The character set the run's template declares, read once per run from its head.
+PageCharset TemplateCharset(const ExportInputs& inputs) {
+    std::string head;
+    if (inputs.TemplateFile.empty()) {
+        for (const auto& line : inputs.TemplateLines) {
+            head += line;
+            head += '\n';
+            if (head.size() > 8192) break;
+        }
+    } else {
+        std::ifstream in(platform::NativePath(inputs.TemplateFile), std::ios::binary);
+        head.resize(8192);
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    return DetectPageCharset(head);
+}
+
+} // namespace
 
 ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& host, AppIdentity identity)
     : OutlookNameSpace(std::move(nameSpace)), host_(host), identity_(std::move(identity)),
@@ -295,6 +339,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.SavedFiles = &impl_->SavedFiles;
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
+    tags.Charset = TemplateCharset(inputs);
 
     const int count = CurrentFolder->Items()->Count();
     stats_.ItemCount = count;
@@ -334,7 +379,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
         stats_.LastMailTime = mailTime;
         const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
-        const std::string subject = platform::AnsiFromUtf16(mail->GetText(outlook::dispid::Subject));
+        const std::string subject = platform::Utf8FromUtf16(mail->GetText(outlook::dispid::Subject));
 
         const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
                             bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
@@ -383,8 +428,14 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     // the mails before (two mails of one minute and subject in a row must see each other).
     const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
     const std::size_t bytes = expanded.size();
-    writer.Write(bytes, [this, dir, pageName, identity, text = std::move(expanded), mailTime] {
-        PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_), mailTime);
+    // The name an earlier version gave the page, where it differs (a subject in other
+    // scripts): a page it wrote for this mail is this mail's page still.
+    std::string legacyName = PageFileName(mailTime, subject, NameScript::Latin);
+    if (legacyName == pageName) legacyName.clear();
+    writer.Write(bytes, [this, dir, pageName, legacyName, identity, text = std::move(expanded), mailTime,
+                         charset = tags.Charset] {
+        PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_, charset), mailTime,
+                  legacyName);
     });
 }
 

@@ -8,6 +8,8 @@
 // inputs and the application's identity as plain data, so this layer knows nothing of app/.
 #pragma once
 
+#include "SrcLib/uLib.h"
+#include "export/PageCharset.h"
 #include "outlook/ObjectModel.h"
 
 #include <cstdint>
@@ -129,8 +131,10 @@ private:
 
 // ---- pieces of the run, public for their own tests ----
 
-// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 + ".htm".
-std::string PageFileName(double mailTime, const std::string& subject);
+// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 characters + ".htm". With
+// NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
+// became "-"), by which a re-run finds the pages such a version wrote.
+std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
 // The same name with "_1", "_2", ... before ".htm" (n = 0 gives the name itself).
 std::string NumberedPageName(const std::string& pageName, int n);
 
@@ -139,11 +143,13 @@ void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 
 // Inserts the footer line before the first entry equal to "</body>" in any letter case,
 // or as the last entry when there is none.
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity);
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity,
+               PageCharset charset = PageCharset::Windows1252);
 
 // The page file's bytes: the marker line, then the expanded text's lines with the footer
 // added, each ended by CR LF.
-std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity);
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity,
+                         PageCharset charset = PageCharset::Windows1252);
 
 // The identity a page is recognised by: the mail's EntryID; for a store that gives none,
 // a fingerprint of the mail's time, subject, sender and body.
@@ -157,7 +163,9 @@ std::string ReadPageMarker(const std::string& pagePath);
 // Writes a page's bytes into dir (with its delimiter) under pageName, or under the mail's
 // own numbered name when pageName is another mail's page (see the run), atomically and with
 // the mail's time as the file's time.
+// A page an earlier version wrote for the mail under legacyName (or a numbered sibling of it)
+// is replaced where it is, so that a re-run never makes a second page for that mail.
 void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime);
+               const std::string& data, double mailTime, const std::string& legacyName = {});
 
 } // namespace quillmark

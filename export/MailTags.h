@@ -4,6 +4,7 @@
 #pragma once
 
 #include "export/Attachments.h"
+#include "export/PageCharset.h"
 #include "export/ExportRun.h"
 #include "outlook/ObjectModel.h"
 
@@ -25,6 +26,8 @@ struct MailTagContext {
     AttachmentCounts* Attachments = nullptr; // optional counters
     AttachmentCounts* Pictures = nullptr;
     SavedFileIndex* SavedFiles = nullptr; // optional, run-scoped
+    // The set the template declares: every value a tag gives is put into it.
+    PageCharset Charset = PageCharset::Windows1252;
 };
 
 enum class MailTagKind {

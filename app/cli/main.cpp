@@ -38,7 +38,7 @@ extern "C" void OnInterrupt(int) {
 }
 
 // Text inside the program is ANSI (Windows-1252); the terminal speaks UTF-8.
-std::string Out(const std::string& ansi) { return platform::Utf8FromAnsi(ansi); }
+std::string Out(const std::string& ansi) { return ansi; }
 
 class CliHost : public ExportHost {
 public:
@@ -197,7 +197,7 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (!o.WriteDefaultTemplate.empty()) {
-        const std::string path = platform::AnsiFromUtf8(o.WriteDefaultTemplate);
+        const std::string path = o.WriteDefaultTemplate;
         if (platform::PathExists(path)) {
             std::cerr << program << ": " << o.WriteDefaultTemplate << " exists; not replaced\n";
             return 1;
@@ -208,7 +208,7 @@ int Run(int argc, char** argv) {
     }
 
     std::vector<std::string> stores;
-    for (const auto& s : o.Stores) stores.push_back(platform::AnsiFromUtf8(s));
+    for (const auto& s : o.Stores) stores.push_back(s);
     if (stores.empty()) {
         const std::string sample = outlook::DefaultSampleStorePath();
         if (sample.empty()) throw Exception("no --store given and the bundled sample store was not found");
@@ -232,7 +232,7 @@ int Run(int argc, char** argv) {
         return 0;
     }
 
-    const std::string folderPath = platform::AnsiFromUtf8(o.Folder);
+    const std::string folderPath = o.Folder;
     std::string trimmed = folderPath;
     while (!trimmed.empty() && trimmed.front() == '/') trimmed.erase(0, 1);
     while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
@@ -248,13 +248,13 @@ int Run(int argc, char** argv) {
     if (o.Template.empty()) {
         in.TemplateLines = DefaultTemplateLines();
     } else {
-        in.TemplateFile = platform::AnsiFromUtf8(o.Template);
+        in.TemplateFile = o.Template;
         if (!platform::FileExists(in.TemplateFile))
             throw EFOpenError("Cannot open file " + in.TemplateFile);
     }
     // The directory helpers build paths from the top, so the root is made absolute here.
-    in.ExportRoot = platform::AnsiPath(std::filesystem::absolute(platform::NativePath(platform::AnsiFromUtf8(o.Out))));
-    in.AttachmentsDir = platform::AnsiFromUtf8(o.Atts);
+    in.ExportRoot = platform::Utf8Path(std::filesystem::absolute(platform::NativePath(o.Out)));
+    in.AttachmentsDir = o.Atts;
     // Unlike the window, the command line makes what it needs.
     if (!CreateDirectoryPath(in.ExportRoot)) throw EFCreateError("Cannot create directory " + in.ExportRoot);
     const std::string attsDir = IncludeTrailingPathDelimiter(in.ExportRoot) + in.AttachmentsDir;
@@ -269,7 +269,7 @@ int Run(int argc, char** argv) {
     else if (o.Resume) in.FromText = LoadResumeFrom(stateFile, stateKey).value_or("");
     in.ToText = o.To;
     in.SizeText = o.MinBody;
-    for (const auto& s : o.Subjects) in.SubjectLines.push_back(platform::AnsiFromUtf8(s));
+    for (const auto& s : o.Subjects) in.SubjectLines.push_back(s);
 
     CliHost host(o.Quiet, StderrIsTerminal());
     ExportRun run(ns, host, identity);
@@ -316,7 +316,7 @@ int main(int argc, char** argv) {
     try {
         return quillmark::cli::Run(argc, argv);
     } catch (const std::exception& e) {
-        std::cerr << "quillmark-export: " << quillmark::platform::Utf8FromAnsi(e.what()) << '\n';
+        std::cerr << "quillmark-export: " << e.what() << '\n';
         return 1;
     }
 }

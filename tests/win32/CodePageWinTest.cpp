@@ -27,8 +27,8 @@ TEST(CodePageWin, NonLatinTextBecomesQuestionMarksOneForEachCharacter) {
         {std::u16string(1, char16_t(0xDC00)) + u"x", "?x"},               // so is a lone half
         {std::u16string(u"a\0b", 3), std::string("a\0b", 3)},             // NUL goes through
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(AnsiFromUtf16(in), out) << AnsiFromUtf16(in);
-    EXPECT_EQ(AnsiFromUtf8("\xD0\x9F\xD1\x80\xD0\xB8"), "???");
+    for (const auto& [in, out] : cases) EXPECT_EQ(Utf8FromUtf16(in), out) << Utf8FromUtf16(in);
+    EXPECT_EQ("\xD0\x9F\xD1\x80\xD0\xB8", "???");
 }
 
 TEST(CodePageWin, NoBestFitCharacterCanBecomeAPathDelimiter) {
@@ -39,16 +39,16 @@ TEST(CodePageWin, NoBestFitCharacterCanBecomeAPathDelimiter) {
     // an attachment named with fullwidth delimiters would then write outside its folder.
     const std::u16string cases[] = {u"\uff3c", u"\uff0f", u"\uff1a", u"\u2215", u"\u2024\u2024", u"\u221e",
                                     u"\u0101"};
-    for (const auto& in : cases) EXPECT_EQ(AnsiFromUtf16(in), std::string(in.size(), '?'));
+    for (const auto& in : cases) EXPECT_EQ(Utf8FromUtf16(in), std::string(in.size(), '?'));
 }
 
 TEST(CodePageWin, LongTextsConvertWhole) {
     // Longer than any fixed buffer, with a non-ASCII character at the very end.
     std::u16string in(300000, u'x');
     in += u"\u00e5";
-    std::string out = AnsiFromUtf16(in);
+    std::string out = Utf8FromUtf16(in);
     ASSERT_EQ(out.size(), in.size());
-    EXPECT_EQ(Utf16FromAnsi(out), in);
+    EXPECT_EQ(Utf16FromUtf8(out), in);
 }
 
 TEST(CodePageWin, CaseMappingFollowsTheCodePage) {
