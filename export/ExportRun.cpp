@@ -4,6 +4,7 @@
 #include "SrcLib/uLib.h"
 #include "export/HtmlText.h"
 #include "export/MailTags.h"
+#include "export/PagePlacer.h"
 #include "export/PageWriter.h"
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
@@ -14,6 +15,7 @@
 
 #include <fstream>
 #include <optional>
+#include <unordered_set>
 
 namespace quillmark {
 
@@ -46,16 +48,6 @@ std::string PercentEncodeIdentity(const std::string& text) {
     return out;
 }
 
-bool IsNumberedSibling(const std::string& candidate, const std::string& stem) {
-    // stem + "_" + digits + ".htm"
-    if (candidate.size() < stem.size() + 6) return false;
-    if (candidate.compare(0, stem.size(), stem) != 0 || candidate[stem.size()] != '_') return false;
-    if (candidate.compare(candidate.size() - 4, 4, ".htm") != 0) return false;
-    for (std::size_t i = stem.size() + 1; i < candidate.size() - 4; ++i)
-        if (candidate[i] < '0' || candidate[i] > '9') return false;
-    return true;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -64,12 +56,6 @@ bool IsNumberedSibling(const std::string& candidate, const std::string& stem) {
 std::string PageFileName(double mailTime, const std::string& subject, NameScript script) {
     const std::string name = Utf8Prefix(SanitizeFileName(subject, script), MaxSubjectNameLength);
     return "m" + FormatDateTime("yyyymmddhhnn", mailTime) + "_" + name + ".htm";
-}
-
-std::string NumberedPageName(const std::string& pageName, int n) {
-    if (n == 0) return pageName;
-    const std::string stem = pageName.substr(0, pageName.size() - 4); // without ".htm"
-    return stem + "_" + std::to_string(n) + ".htm";
 }
 
 namespace {
@@ -190,80 +176,6 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
     return std::string("crc32-") + buf;
 }
 
-std::string PageMarkerLine(const std::string& identity) {
-    return std::string(PageMarkerPrefix) + identity + PageMarkerSuffix;
-}
-
-std::string ReadPageMarker(const std::string& pagePath) {
-    std::ifstream in(platform::NativePath(pagePath), std::ios::binary);
-    if (!in) return {};
-    std::string first;
-    std::getline(in, first);
-    if (!first.empty() && first.back() == '\r') first.pop_back();
-    const std::string prefix = PageMarkerPrefix, suffix = PageMarkerSuffix;
-    if (first.size() < prefix.size() + suffix.size() || first.compare(0, prefix.size(), prefix) != 0 ||
-        first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return {};
-    return first.substr(prefix.size(), first.size() - prefix.size() - suffix.size());
-}
-
-namespace {
-
-// The page among name and its numbered siblings whose marker names this mail, or "".
-std::string FindOwnPage(const std::string& dir, const std::string& pageName, const std::string& identity) {
-    if (ReadPageMarker(dir + pageName) == identity) return pageName;
-    const std::string stem = pageName.substr(0, pageName.size() - 4);
-    // Look at every numbered sibling, not only up to the first gap: a deleted page in the
-    // middle must not make a re-exported mail leave its old page behind.
-    for (const auto& name : platform::ListDirectory(dir))
-        if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) return name;
-    return {};
-}
-
-} // namespace
-
-void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime, const std::string& legacyName) {
-    // Written to a temporary name and renamed over the target: a crash or a full disk never
-    // leaves half a page where a good one was. The mail's time becomes the page's time; out
-    // of the DOS range (1980-2099) the page keeps the time writing gave it.
-    platform::AtomicWriteOptions options;
-    options.LocalWriteTime = mailTime;
-    // The page name is made of the minute and the subject, so two mails can share it. A free
-    // name is taken at once (the file system refuses a taken one in the same step, so the
-    // common case costs no look of its own).
-    options.KeepExisting = true;
-    if (!legacyName.empty() && platform::PathExists(dir + legacyName)) {
-        const std::string own = FindOwnPage(dir, legacyName, identity);
-        if (!own.empty()) {
-            platform::AtomicWriteOptions replace;
-            replace.LocalWriteTime = mailTime;
-            platform::WriteFileAtomic(dir + own, data, replace);
-            return;
-        }
-    }
-    std::string written; // the page under its temporary name, when the name was taken
-    options.TakenTemporary = &written;
-    if (platform::WriteFileAtomic(dir + pageName, data, options)) return;
-    // Whatever happens below, the temporary file does not stay.
-    struct RemoveTemporary {
-        std::string& path;
-        ~RemoveTemporary() {
-            if (!path.empty()) platform::DeleteFilePath(path);
-        }
-    } removeTemporary{written};
-    // Taken: a page there is replaced only when it is this mail's own (its marker line names
-    // this mail); otherwise the mail takes the next free "_1", "_2", ... name.
-    std::string own = FindOwnPage(dir, pageName, identity);
-    if (own.empty()) {
-        int n = 1;
-        while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
-        own = NumberedPageName(pageName, n);
-    }
-    if (!platform::RenameFilePath(written, dir + own)) throw EWriteError("Cannot replace file " + dir + own);
-    written.clear();
-}
-
 // ---------------------------------------------------------------------------------------
 // The run
 
@@ -272,6 +184,12 @@ struct ExportRun::Impl {
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
     SavedFileIndex SavedFiles;
+    // Used on the page writer's thread only.
+    PagePlacer Placer;
+    // Mails of this run by Message-ID and content: the same mail twice in a folder (after an
+    // import or a merge) makes one page.
+    std::unordered_set<std::string> SeenMails;
+    std::string StoreKey;
     // The year folder last made sure of in this run: mails come mostly in order, so this
     // spares a look at the folder for nearly every page.
     std::string KnownYearDir;
@@ -335,6 +253,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.Attachments = &impl_->Attachments;
     tags.Pictures = &impl_->Pictures;
     impl_->SavedFiles.Clear();
+    impl_->Placer = PagePlacer();
+    impl_->SeenMails.clear();
+    impl_->StoreKey = quillmark::StoreKey(CurrentFolder->StoreID(), CurrentFolder->EntryID());
     impl_->KnownYearDir.clear();
     tags.SavedFiles = &impl_->SavedFiles;
     tags.CurrentMailItem.reset();
@@ -389,6 +310,10 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             ++stats_.Filtered;
             continue;
         }
+        if (IsRepeatedMail(*mail, mailTime, subject)) {
+            ++stats_.Duplicates;
+            continue;
+        }
         ExportPage(inputs, mailTime, subject, writer);
         ++stats_.Exported;
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
@@ -401,6 +326,35 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     host_.SetFromText(DateTimeToText(mailTime));
     host_.ShowStatus("ok", 0);
     return ExportOutcome::Completed;
+}
+
+bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject) {
+    // Only a mail that carries a Message-ID can be told for the same mail: without one, two
+    // mails that read alike are two mails, and both keep their pages.
+    const std::u16string messageId = mail.GetText(outlook::dispid::InternetMessageID);
+    if (messageId.empty()) return false;
+    // The same Message-ID is not enough (a resent or edited mail keeps it): the content the
+    // page shows must be the same too.
+    std::uint32_t crc = 0;
+    auto feed = [&crc](const std::string& s) {
+        crc = Crc32Update(s.data(), s.size(), crc);
+        crc = Crc32Update("\n", 1, crc);
+    };
+    feed(FormatDateTime("yyyymmddhhnnss", mailTime));
+    feed(subject);
+    for (outlook::DispId id : {outlook::dispid::SenderName, outlook::dispid::To, outlook::dispid::CC,
+                               outlook::dispid::Body})
+        feed(platform::Utf8FromUtf16(mail.GetText(id)));
+    feed(std::to_string(mail.GetInt(outlook::dispid::Size)));
+    if (auto attachments = mail.Attachments()) {
+        const int count = attachments->Count();
+        feed(std::to_string(count));
+        for (int i = 1; i <= count; ++i)
+            if (auto a = attachments->Item(i)) feed(platform::Utf8FromUtf16(a->FileName()));
+    }
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(crc));
+    return !impl_->SeenMails.insert(platform::Utf8FromUtf16(messageId) + "\n" + buf).second;
 }
 
 void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject,
@@ -426,16 +380,16 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
 
     // The name is settled and the page written on the writer's thread, after the pages of
     // the mails before (two mails of one minute and subject in a row must see each other).
-    const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
+    const std::string owner = PageOwner(MailIdentity(*CurrentMailItem, mailTime, subject), impl_->StoreKey);
     const std::size_t bytes = expanded.size();
     // The name an earlier version gave the page, where it differs (a subject in other
     // scripts): a page it wrote for this mail is this mail's page still.
     std::string legacyName = PageFileName(mailTime, subject, NameScript::Latin);
     if (legacyName == pageName) legacyName.clear();
-    writer.Write(bytes, [this, dir, pageName, legacyName, identity, text = std::move(expanded), mailTime,
+    writer.Write(bytes, [this, dir, pageName, legacyName, owner, text = std::move(expanded), mailTime,
                          charset = tags.Charset] {
-        PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_, charset), mailTime,
-                  legacyName);
+        impl_->Placer.Place(dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset),
+                            mailTime, legacyName);
     });
 }
 

@@ -10,6 +10,7 @@
 
 #include "SrcLib/uLib.h"
 #include "export/PageCharset.h"
+#include "export/PagePlacer.h"
 #include "outlook/ObjectModel.h"
 
 #include <cstdint>
@@ -56,6 +57,7 @@ struct ExportStats {
     int Exported = 0;         // pages written
     int Filtered = 0;         // mail items that failed a filter
     int NotMail = 0;          // items without the mail-item interface
+    int Duplicates = 0;       // mails met before in this run (same Message-ID and content): one page
     int AttachmentsSaved = 0; // attachment files newly written
     int AttachmentsReused = 0;// attachments found already saved (same size and CRC-32)
     int PicturesSaved = 0;    // picture files newly written
@@ -84,10 +86,6 @@ enum class ExportOutcome {
     Busy,      // a run was already in progress; nothing was done
 };
 
-// How a page is recognised as the page of a given mail: a comment as the first line of the
-// page carrying the mail's identity (its EntryID, percent-encoded).
-constexpr const char* PageMarkerPrefix = "<!-- quillmark-mail: ";
-constexpr const char* PageMarkerSuffix = " -->";
 
 // The fixed address of the maker that the footer link points to; the product name follows.
 constexpr const char* MakerWebAddress = "https://www.keldane.se/";
@@ -120,6 +118,7 @@ public:
 
 private:
     struct Impl;
+    bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
     void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject, PageWriter& writer);
 
     ExportHost& host_;
@@ -135,9 +134,6 @@ private:
 // NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
 // became "-"), by which a re-run finds the pages such a version wrote.
 std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
-// The same name with "_1", "_2", ... before ".htm" (n = 0 gives the name itself).
-std::string NumberedPageName(const std::string& pageName, int n);
-
 // Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
 void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 
@@ -154,18 +150,5 @@ std::string AssemblePage(const std::string& markerLine, std::string_view expande
 // The identity a page is recognised by: the mail's EntryID; for a store that gives none,
 // a fingerprint of the mail's time, subject, sender and body.
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject);
-
-// The marker line for a mail identity, and the identity read back from a page file
-// ("" when the page has no marker or cannot be read).
-std::string PageMarkerLine(const std::string& identity);
-std::string ReadPageMarker(const std::string& pagePath);
-
-// Writes a page's bytes into dir (with its delimiter) under pageName, or under the mail's
-// own numbered name when pageName is another mail's page (see the run), atomically and with
-// the mail's time as the file's time.
-// A page an earlier version wrote for the mail under legacyName (or a numbered sibling of it)
-// is replaced where it is, so that a re-run never makes a second page for that mail.
-void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime, const std::string& legacyName = {});
 
 } // namespace quillmark

@@ -7,7 +7,9 @@ namespace quillmark {
 
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool IsCharsetNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':';
@@ -16,9 +18,10 @@ bool IsCharsetNameChar(char c) {
 PageCharset CharsetOfName(const std::string& name) {
     static const char* const kUtf8[] = {"utf-8", "utf8", "unicode-1-1-utf-8"};
     // What browsers read as Windows-1252 (the encoding standard's labels of it), and ASCII.
-    static const char* const k1252[] = {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "l1", "windows-1252",
-                                        "cp1252", "x-cp1252", "us-ascii", "ascii", "ansi_x3.4-1968", "cp819",
-                                        "ibm819", "iso-ir-100", "csisolatin1"};
+    static const char* const k1252[] = {"iso-8859-1", "iso8859-1",    "iso_8859-1",     "latin1",
+                                        "l1",         "windows-1252", "cp1252",         "x-cp1252",
+                                        "us-ascii",   "ascii",        "ansi_x3.4-1968", "cp819",
+                                        "ibm819",     "iso-ir-100",   "csisolatin1"};
     for (const char* n : kUtf8)
         if (name == n) return PageCharset::Utf8;
     for (const char* n : k1252)
@@ -45,17 +48,21 @@ PageCharset DetectPageCharset(std::string_view templateText) {
     // body (where "charset" may well occur in text) is not looked at.
     std::string head;
     head.reserve(std::min<std::size_t>(templateText.size(), 8192));
-    for (char c : templateText.substr(0, 8192)) head += LowerAscii(c);
+    for (char c : templateText.substr(0, 8192))
+        head += LowerAscii(c);
     const std::size_t bodyAt = head.find("<body");
     if (bodyAt != std::string::npos) head.resize(bodyAt);
     for (std::size_t at = head.find("charset"); at != std::string::npos; at = head.find("charset", at + 7)) {
         std::size_t i = at + 7;
-        while (i < head.size() && (head[i] == ' ' || head[i] == '\t')) ++i;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t'))
+            ++i;
         if (i >= head.size() || head[i] != '=') continue;
         ++i;
-        while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '"' || head[i] == '\'')) ++i;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '"' || head[i] == '\''))
+            ++i;
         std::string name;
-        while (i < head.size() && IsCharsetNameChar(head[i])) name += head[i++];
+        while (i < head.size() && IsCharsetNameChar(head[i]))
+            name += head[i++];
         if (!name.empty()) return CharsetOfName(name);
     }
     return PageCharset::Windows1252;

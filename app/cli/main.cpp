@@ -14,6 +14,7 @@
 #include "outlook/FolderTree.h"
 #include "outlook/StoreFactory.h"
 #include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "template/DefaultTemplate.h"
 
@@ -37,8 +38,6 @@ extern "C" void OnInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-// Text inside the program is ANSI (Windows-1252); the terminal speaks UTF-8.
-std::string Out(const std::string& ansi) { return ansi; }
 
 class CliHost : public ExportHost {
 public:
@@ -59,7 +58,7 @@ public:
         } else if (text == "Break.") {
             std::cout << text << '\n';
         } else if (text != "ok") {
-            std::cout << (mode == 1 ? "skipped " : "") << Out(text) << '\n';
+            std::cout << (mode == 1 ? "skipped " : "") << text << '\n';
         }
     }
     void SetProgressMax(int maximum) override { max_ = maximum; }
@@ -94,7 +93,7 @@ private:
         bar.append(static_cast<std::size_t>(width - filled), '.');
         std::string status = status_;
         if (status.size() > 60) status.resize(60);
-        std::cerr << "\r[" << bar << "] " << position_ << "/" << max_ << "  " << Out(status) << "\x1b[K" << std::flush;
+        std::cerr << "\r[" << bar << "] " << position_ << "/" << max_ << "  " << status << "\x1b[K" << std::flush;
     }
 
     bool quiet_, terminal_;
@@ -168,7 +167,7 @@ void PrintTree(outlook::NameSpace& ns, const std::vector<std::unique_ptr<outlook
             count = std::to_string(folder->Items()->Count());
         } catch (const std::exception&) {
         }
-        std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << Out(node->Text) << "  (" << count
+        std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << node->Text << "  (" << count
                   << ")\n";
         PrintTree(ns, node->Children, depth + 1);
     }
@@ -176,13 +175,12 @@ void PrintTree(outlook::NameSpace& ns, const std::vector<std::unique_ptr<outlook
 
 int Run(int argc, char** argv) {
     InitStartupPaths();
+    platform::UseUtf8Console();
     const std::string program = argc > 0 && argv[0] ? FileBaseName(argv[0]) : "quillmark-export";
 
     CliOptions o;
     try {
-        std::vector<std::string> args;
-        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-        o = ParseCliOptions(args);
+        o = ParseCliOptions(platform::CommandLineArguments(argc, argv));
     } catch (const EUsage& e) {
         std::cerr << program << ": " << e.Message() << "\nTry '" << program << " --help'.\n";
         return 2;
@@ -217,7 +215,7 @@ int Run(int argc, char** argv) {
     auto app = outlook::ConnectApplication(stores);
     const bool quiet = o.Quiet;
     app->SetWarningHandler([quiet](const std::string& message) {
-        if (!quiet) std::cerr << "warning: " << Out(message) << '\n';
+        if (!quiet) std::cerr << "warning: " << message << '\n';
     });
     auto ns = app->GetNamespace("MAPI");
     ns->Logon();
@@ -290,18 +288,19 @@ int Run(int argc, char** argv) {
 
     if (!o.Quiet) {
         const auto& s = run.Stats();
-        std::cout << "Folder:             " << Out(trimmed) << "  ->  " << o.Out << '\n'
+        std::cout << "Folder:             " << trimmed << "  ->  " << o.Out << '\n'
                   << "Items seen:         " << s.ItemsSeen << " of " << s.ItemCount << '\n'
                   << "Exported:           " << s.Exported << '\n'
                   << "Filtered:           " << s.Filtered << '\n'
                   << "Not mail:           " << s.NotMail << '\n'
+                  << "Duplicates:         " << s.Duplicates << '\n'
                   << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused
                   << ")\n"
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
-                  << "Last mail time:     " << Out(DateTimeToText(s.LastMailTime)) << '\n'
+                  << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
                   << "Result:             " << (outcome == ExportOutcome::Completed ? "ok" : "Break.") << '\n';
         if (outcome == ExportOutcome::Completed && o.Resume)
-            std::cout << "Next --resume from: " << Out(host.FromText()) << '\n';
+            std::cout << "Next --resume from: " << host.FromText() << '\n';
     }
     ns->Logoff();
     app->Disconnect();

@@ -377,32 +377,8 @@ std::string ExecutableFilePath() {
         if (buf.size() >= 32768) return {};
         buf.resize(buf.size() * 2);
     }
-    std::string ansi = Utf8Of(buf);
-    if (Utf16FromUtf8(utf8) == std::u16string(buf.begin(), buf.end())) return ansi;
-    // A directory name the ANSI code page cannot hold (a user name in another script) would
-    // come out with "?" in it and name no file. The short (8.3) form of the directory is
-    // plain ASCII; the program's own name is kept long when it converts, because the
-    // settings key and the template name are made from it.
-    std::size_t cut = buf.find_last_of(L"\\/");
-    std::wstring dir = cut == std::wstring::npos ? std::wstring() : buf.substr(0, cut + 1);
-    std::wstring name = cut == std::wstring::npos ? buf : buf.substr(cut + 1);
-    auto shortOf = [](const std::wstring& longPath) {
-        DWORD need = GetShortPathNameW(longPath.c_str(), nullptr, 0);
-        if (need == 0) return std::wstring();
-        std::wstring out(need, L'\0');
-        DWORD got = GetShortPathNameW(longPath.c_str(), out.data(), need);
-        if (got == 0 || got >= need) return std::wstring();
-        out.resize(got);
-        return out;
-    };
-    std::wstring shortDir = dir.empty() ? dir : shortOf(dir);
-    std::string nameAnsi = Utf8Of(name);
-    if (!shortDir.empty() && Utf16FromUtf8(nameAnsi) == std::u16string(name.begin(), name.end())) {
-        if (shortDir.back() != L'\\') shortDir += L'\\';
-        return Utf8Of(shortDir) + nameAnsi;
-    }
-    std::wstring shortAll = shortOf(buf);
-    return shortAll.empty() ? ansi : Utf8Of(shortAll);
+    // UTF-8 holds every name the system gives, whatever the user's language.
+    return Utf8Of(buf);
 }
 
 std::string UserDataDirectory() { return Utf8Of(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
@@ -437,7 +413,7 @@ double UtcToLocal(double utcDateValue) {
     return DateValueOfSystemTime(local) + frac;
 }
 
-std::filesystem::path NativePath(const std::string& ansiPath) { return std::filesystem::path(WideOf(ansiPath)); }
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(WideOf(path)); }
 
 std::string Utf8Path(const std::filesystem::path& path) { return Utf8Of(path.wstring()); }
 

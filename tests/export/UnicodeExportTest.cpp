@@ -24,24 +24,28 @@ TEST(PageCharset, WhatATemplateDeclares) {
         const char* Head;
         PageCharset Expected;
     } cases[] = {
-        {"<META http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">", PageCharset::Windows1252},
+        {"<META http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">",
+         PageCharset::Windows1252},
         {"<meta charset=\"utf-8\">", PageCharset::Utf8},
         {"<META CHARSET=UTF8>", PageCharset::Utf8},
-        {"<meta http-equiv=content-type content='text/html;charset = windows-1252'>", PageCharset::Windows1252},
+        {"<meta http-equiv=content-type content='text/html;charset = windows-1252'>",
+         PageCharset::Windows1252},
         {"<meta charset=\"koi8-r\">", PageCharset::AsciiReferences},
         {"<html><head><title>no declaration</title></head>", PageCharset::Windows1252},
         // Only the head counts: text in the body that says "charset=utf-8" declares nothing.
         {"<head></head><body>set charset=utf-8 in your mail client</body>", PageCharset::Windows1252},
         {"charset", PageCharset::Windows1252},
     };
-    for (const auto& c : cases) EXPECT_EQ(DetectPageCharset(c.Head), c.Expected) << c.Head;
+    for (const auto& c : cases)
+        EXPECT_EQ(DetectPageCharset(c.Head), c.Expected) << c.Head;
 }
 
 TEST(PageCharset, AsciiPassesUntouchedAndBadBytesAreNeverCopied) {
     EXPECT_EQ(InPageCharset("plain <b>", PageCharset::Windows1252), "plain <b>");
     EXPECT_EQ(InPageCharset("a\xFF", PageCharset::Windows1252), "a&#65533;");
     EXPECT_EQ(InPageCharset("a\xFF", PageCharset::Utf8), "a\xEF\xBF\xBD");
-    EXPECT_EQ(InPageCharset("\xC3\xA9\xE2\x80\x94", PageCharset::Windows1252), "\xE9\x97"); // é and the em dash
+    EXPECT_EQ(InPageCharset("\xC3\xA9\xE2\x80\x94", PageCharset::Windows1252),
+              "\xE9\x97"); // é and the em dash
 }
 
 TEST(SubjectFilter, ExpressionsOfEveryScriptMatch) {
@@ -50,7 +54,8 @@ TEST(SubjectFilter, ExpressionsOfEveryScriptMatch) {
         const char* Subject;
         bool Matches;
     } cases[] = {
-        {"^\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80", true},
+        {"^\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80", true},
         {"^Re:", "Re: \xE6\x97\xA5\xE6\x9C\xAC", true},
         {"\xE6\x97\xA5\xE6\x9C\xAC$", "Re: \xE6\x97\xA5\xE6\x9C\xAC", true},
         {"^Fw:", "Re: \xE6\x97\xA5\xE6\x9C\xAC", false},
@@ -59,7 +64,8 @@ TEST(SubjectFilter, ExpressionsOfEveryScriptMatch) {
         {"^M.te$", "M\xC3\xB6te", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(SubjectMatches({c.Expression}, c.Subject, nullptr), c.Matches) << c.Expression << " / " << c.Subject;
+        EXPECT_EQ(SubjectMatches({c.Expression}, c.Subject, nullptr), c.Matches)
+            << c.Expression << " / " << c.Subject;
 }
 
 class UnicodeExportTest : public ScratchDir {
@@ -74,11 +80,14 @@ protected:
         std::filesystem::create_directories(Root / "out" / "atts");
     }
     void UseTemplate(const std::string& charsetMeta) {
-        WriteFile(Path("t.htm"), "<HTML><HEAD>" + charsetMeta + "<TITLE><#Subject></TITLE></HEAD>\r\n<BODY>\r\n"
-                                 "<P><#SenderName></P><PRE><#Body></PRE><#Attachments>\r\n</BODY></HTML>\r\n");
+        WriteFile(Path("t.htm"),
+                  "<HTML><HEAD>" + charsetMeta +
+                      "<TITLE><#Subject></TITLE></HEAD>\r\n<BODY>\r\n"
+                      "<P><#SenderName></P><PRE><#Body></PRE><#Attachments>\r\n</BODY></HTML>\r\n");
         in.TemplateFile = Path("t.htm");
     }
-    std::shared_ptr<FakeMailItem> Mail(const std::u16string& subject, const std::u16string& body, const char16_t* id) {
+    std::shared_ptr<FakeMailItem> Mail(const std::u16string& subject, const std::u16string& body,
+                                       const char16_t* id) {
         auto m = inbox->AddMail();
         m->SetText(Subject, subject).SetText(Body, body).SetText(SenderName, u"\u00C5sa \u674E");
         m->SetText(EntryID, id).SetDate(ReceivedTime, *TryEncodeDateTime(2024, 5, 6, 7, 8, 9));
@@ -96,18 +105,22 @@ protected:
 };
 
 // One line of each script the archive must keep: Cyrillic, CJK, Arabic, Hebrew, Greek, emoji.
-const std::u16string kScripts = u"\u041F\u0440\u0438\u0432\u0435\u0442 \u4F60\u597D \u0645\u0631\u062D\u0628\u0627 "
-                                u"\u05E9\u05DC\u05D5\u05DD \u0393\u03B5\u03B9\u03AC \U0001F600";
+const std::u16string kScripts =
+    u"\u041F\u0440\u0438\u0432\u0435\u0442 \u4F60\u597D \u0645\u0631\u062D\u0628\u0627 "
+    u"\u05E9\u05DC\u05D5\u05DD \u0393\u03B5\u03B9\u03AC \U0001F600";
 
 TEST_F(UnicodeExportTest, AUtf8TemplateGetsEveryCharacterAsItIs) {
     UseTemplate("<meta charset=\"utf-8\">");
     Mail(u"\u041F\u0440\u0438\u0432\u0435\u0442, \u043C\u0438\u0440", kScripts, u"E1");
     ASSERT_EQ(Run(), ExportOutcome::Completed);
-    const std::string page = ReadFile(Path("out/2024/m202405060708_\u041F\u0440\u0438\u0432\u0435\u0442_\u043C\u0438\u0440.htm"));
-    EXPECT_NE(page.find("<TITLE>\u041F\u0440\u0438\u0432\u0435\u0442, \u043C\u0438\u0440</TITLE>"), std::string::npos);
+    const std::string page =
+        ReadFile(Path("out/2024/m202405060708_\u041F\u0440\u0438\u0432\u0435\u0442_\u043C\u0438\u0440.htm"));
+    EXPECT_NE(page.find("<TITLE>\u041F\u0440\u0438\u0432\u0435\u0442, \u043C\u0438\u0440</TITLE>"),
+              std::string::npos);
     EXPECT_NE(page.find("<P>\u00C5sa \u674E</P>"), std::string::npos);
     EXPECT_NE(page.find(platform::Utf8FromUtf16(kScripts)), std::string::npos);
-    EXPECT_EQ(host.Statuses.at(0).Text, "#1 | 2024-05-06 07:08:09 | \u041F\u0440\u0438\u0432\u0435\u0442, \u043C\u0438\u0440");
+    EXPECT_EQ(host.Statuses.at(0).Text,
+              "#1 | 2024-05-06 07:08:09 | \u041F\u0440\u0438\u0432\u0435\u0442, \u043C\u0438\u0440");
 }
 
 TEST_F(UnicodeExportTest, ALatinTemplateGetsReferencesForWhatItCannotHold) {
@@ -119,12 +132,15 @@ TEST_F(UnicodeExportTest, ALatinTemplateGetsReferencesForWhatItCannotHold) {
     // set, everything else as references.
     EXPECT_NE(page.find("<TITLE>&#1513;&#1500;&#1493;&#1501;</TITLE>"), std::string::npos);
     EXPECT_NE(page.find("<P>\xC5sa &#26446;</P>"), std::string::npos);
-    EXPECT_NE(page.find("&#1055;&#1088;&#1080;&#1074;&#1077;&#1090; &#20320;&#22909; &#1605;&#1585;&#1581;&#1576;&#1575; "
-                        "&#1513;&#1500;&#1493;&#1501; &#915;&#949;&#953;&#940; &#128512;"),
-              std::string::npos);
+    EXPECT_NE(
+        page.find(
+            "&#1055;&#1088;&#1080;&#1074;&#1077;&#1090; &#20320;&#22909; &#1605;&#1585;&#1581;&#1576;&#1575; "
+            "&#1513;&#1500;&#1493;&#1501; &#915;&#949;&#953;&#940; &#128512;"),
+        std::string::npos);
     EXPECT_TRUE(platform::FileExists(Path("out/atts/\u8868.txt")));
     EXPECT_NE(page.find(">&#34920;.txt</A>"), std::string::npos);
-    for (unsigned char c : page) EXPECT_NE(c, '?');
+    for (unsigned char c : page)
+        EXPECT_NE(c, '?');
 }
 
 TEST_F(UnicodeExportTest, APageOfAnEarlierVersionIsReplacedWhereItIsNotDuplicated) {
@@ -140,7 +156,8 @@ TEST_F(UnicodeExportTest, APageOfAnEarlierVersionIsReplacedWhereItIsNotDuplicate
               (std::vector<std::string>{"m202405060708_------.htm", "m202405060708_---.htm",
                                         "m202405060708_\u041C\u0438\u0440.htm"}));
     EXPECT_NE(ReadFile(Path("out/2024/m202405060708_------.htm")).find("body"), std::string::npos);
-    EXPECT_NE(ReadFile(Path("out/2024/m202405060708_---.htm")).find("another store's mail"), std::string::npos);
+    EXPECT_NE(ReadFile(Path("out/2024/m202405060708_---.htm")).find("another store's mail"),
+              std::string::npos);
 }
 
 } // namespace
