@@ -1,8 +1,9 @@
 #include "platform/Console.h"
 #include "platform/CodePage.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 namespace quillmark::platform {
 
