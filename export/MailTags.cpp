@@ -121,14 +121,16 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
     case K::Attachments: {
         auto collection = mail.Attachments();
         replaceText = collection ? SaveAttachments(*collection, tagParams, context.ExportRoot,
-                                                   context.AttachmentsDir, context.Attachments, context.SavedFiles)
+                                                   context.AttachmentsDir, context.Attachments, context.SavedFiles,
+                                                   context.AttachmentFailures)
                                  : std::string();
         return;
     }
     case K::Images: {
         auto collection = mail.Attachments();
         replaceText =
-            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles)
+            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles,
+                                          context.AttachmentFailures)
                        : std::string();
         return;
     }

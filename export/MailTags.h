@@ -25,6 +25,9 @@ struct MailTagContext {
     AttachmentCounts* Attachments = nullptr; // optional counters
     AttachmentCounts* Pictures = nullptr;
     SavedFileIndex* SavedFiles = nullptr; // optional, run-scoped
+    // Optional: attachments that could not be saved are added here (the run then holds the
+    // page back); without it they are left out of the page unreported.
+    std::vector<AttachmentFailure>* AttachmentFailures = nullptr;
 };
 
 enum class MailTagKind {
