@@ -136,8 +136,9 @@ std::string HelpText(const std::string& p) {
            "  --resume          start from where the last complete run over this folder into\n"
            "                    this root ended: the From bound is kept in the file\n"
            "                    .quillmark-state in the export root and advanced after every\n"
-           "                    complete run (an explicit --from wins). Mail at the bound is\n"
-           "                    exported again and rewrites its own page.\n"
+           "                    run that went through the folder, never past a mail that\n"
+           "                    could not be written (an explicit --from wins). Mail at the\n"
+           "                    bound is exported again and rewrites its own page.\n"
            "\n"
            "Other:\n"
            "  --quiet, -q       no progress, no per-mail lines, no summary; errors still go\n"
@@ -153,8 +154,24 @@ std::string HelpText(const std::string& p) {
            "A page already in the archive is replaced only by the same mail exported again;\n"
            "a different mail whose page name is taken gets the next free name (_1, _2, ...).\n"
            "\n"
-           "Exit status: 0 complete, 1 error (message on standard error), 2 wrong arguments,\n"
-           "130 stopped by Ctrl-C.\n";
+           "Mail that cannot be written whole (its page, or one of its attachments, refused by\n"
+           "the file system or the store) is named on standard error, its page is not written,\n"
+           "and the run goes on with the next mail; --resume then starts again at the earliest\n"
+           "such mail. A full disk stops the run: the pages written before are whole, none\n"
+           "links to an attachment that is missing. One run at a time writes into an export\n"
+           "root (the lock file .quillmark-lock in it says which); files half-written by a run\n"
+           "that was killed are removed by the next run.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    complete: every mail that passed the filters was written\n"
+           "  1    error: the run ended early (message on standard error), e.g. the disk is\n"
+           "       full or the store cannot be read\n"
+           "  2    wrong arguments\n"
+           "  3    finished with failures: every mail was visited, but some could not be\n"
+           "       written (each named on standard error)\n"
+           "  4    the export root is in use by another run (its process is named); nothing\n"
+           "       was done\n"
+           "  130  stopped by Ctrl-C\n";
 }
 
 } // namespace quillmark::cli

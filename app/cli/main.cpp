@@ -11,6 +11,7 @@
 #include "SrcLib/DateTime.h"
 #include "SrcLib/uLib.h"
 #include "export/ExportRun.h"
+#include "export/RootGuard.h"
 #include "outlook/FolderTree.h"
 #include "outlook/StoreFactory.h"
 #include "platform/CodePage.h"
@@ -56,11 +57,21 @@ public:
         if (terminal_) {
             status_ = text;
             Draw(false);
-        } else if (text == "Break.") {
-            std::cout << text << '\n';
-        } else if (text != "ok") {
+        } else if (!text.empty() && text[0] == '#') {
             std::cout << (mode == 1 ? "skipped " : "") << Out(text) << '\n';
+        } else if (text != "ok") {
+            std::cout << Out(text) << '\n';
         }
+    }
+    // Failures go to standard error whatever --quiet says: a script must be able to see them.
+    void ReportFailure(const std::string& text) override {
+        ClearLine();
+        std::cerr << "failed: " << Out(text) << '\n';
+    }
+    void ShowNotice(const std::string& text) override {
+        if (quiet_) return;
+        ClearLine();
+        std::cerr << "note: " << Out(text) << '\n';
     }
     void SetProgressMax(int maximum) override { max_ = maximum; }
     void SetProgress(int position) override { position_ = position; }
@@ -81,6 +92,12 @@ public:
     const std::string& FromText() const { return fromText_; }
 
 private:
+    // The progress bar shares standard error: a message starts on a line of its own, and the
+    // bar is drawn again below it.
+    void ClearLine() {
+        if (terminal_ && drawn_) std::cerr << "\r\x1b[K";
+        drawn_ = false;
+    }
     void Draw(bool force) {
         // Redrawing for every mail of a large folder would cost more than the export;
         // a few times a second is all an eye can follow.
@@ -185,7 +202,7 @@ int Run(int argc, char** argv) {
         o = ParseCliOptions(args);
     } catch (const EUsage& e) {
         std::cerr << program << ": " << e.Message() << "\nTry '" << program << " --help'.\n";
-        return 2;
+        return ExitUsage;
     }
     if (o.Help) {
         std::cout << HelpText(program);
@@ -239,7 +256,7 @@ int Run(int argc, char** argv) {
     const outlook::FolderNode* node = FindFolder(tree.TopLevel(), trimmed);
     if (!node) {
         std::cerr << program << ": no folder \"" << o.Folder << "\" (see --list)\n";
-        return 2;
+        return ExitUsage;
     }
 
     ExportInputs in;
@@ -279,6 +296,10 @@ int Run(int argc, char** argv) {
     ExportOutcome outcome;
     try {
         outcome = run.ExportMails(in);
+    } catch (const ERootInUse& e) {
+        host.Finish();
+        std::cerr << program << ": " << Out(e.Message()) << '\n';
+        return ExitRootInUse;
     } catch (...) {
         host.Finish();
         throw;
@@ -286,7 +307,10 @@ int Run(int argc, char** argv) {
     host.Finish();
     std::signal(SIGINT, SIG_DFL);
 
-    if (outcome == ExportOutcome::Completed && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
+    // With failures the run's bound stays at the earliest mail not written, so saving it
+    // keeps that mail in the next --resume run.
+    const bool visitedAll = outcome == ExportOutcome::Completed || outcome == ExportOutcome::Failed;
+    if (visitedAll && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
 
     if (!o.Quiet) {
         const auto& s = run.Stats();
@@ -298,14 +322,22 @@ int Run(int argc, char** argv) {
                   << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused
                   << ")\n"
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
+                  << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
                   << "Last mail time:     " << Out(DateTimeToText(s.LastMailTime)) << '\n'
-                  << "Result:             " << (outcome == ExportOutcome::Completed ? "ok" : "Break.") << '\n';
-        if (outcome == ExportOutcome::Completed && o.Resume)
-            std::cout << "Next --resume from: " << Out(host.FromText()) << '\n';
+                  << "Result:             "
+                  << (outcome == ExportOutcome::Completed ? "ok"
+                      : outcome == ExportOutcome::Failed ? "finished with failures"
+                                                         : "Break.")
+                  << '\n';
+        if (visitedAll && o.Resume) std::cout << "Next --resume from: " << Out(host.FromText()) << '\n';
     }
     ns->Logoff();
     app->Disconnect();
-    return outcome == ExportOutcome::Completed ? 0 : 130;
+    switch (outcome) {
+    case ExportOutcome::Completed: return ExitOk;
+    case ExportOutcome::Failed: return ExitFailures;
+    default: return ExitStopped;
+    }
 }
 
 } // namespace
@@ -317,6 +349,6 @@ int main(int argc, char** argv) {
         return quillmark::cli::Run(argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "quillmark-export: " << quillmark::platform::Utf8FromAnsi(e.what()) << '\n';
-        return 1;
+        return quillmark::cli::ExitError;
     }
 }
