@@ -113,7 +113,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
         try {
             auto attachment = collection.Item(index);
             if (!attachment) continue;
-            fileName = platform::AnsiFromUtf16(attachment->FileName());
+            fileName = platform::Utf8FromUtf16(attachment->FileName());
             const std::string ext = AttachmentExtension(fileName);
             const bool picture = IsPictureExtension(ext);
             if (picture != (share == Share::Pictures)) continue;
@@ -203,9 +203,7 @@ std::string AttachmentExtension(const std::string& fileName) {
     }
     const std::size_t dot = fileName.rfind('.');
     if (dot == std::string::npos || dot < start) return {};
-    std::string ext = fileName.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(platform::AnsiLower(static_cast<unsigned char>(c)));
-    return ext;
+    return LowerCaseText(fileName.substr(dot));
 }
 
 bool IsPictureExtension(const std::string& extension) {
@@ -213,9 +211,9 @@ bool IsPictureExtension(const std::string& extension) {
 }
 
 std::string AttachmentBaseName(const std::string& fileName) {
-    std::string base = SanitizeFileName(FileBaseName(fileName));
-    if (base.size() > MaxBaseNameLength) base.resize(MaxBaseNameLength);
-    return base;
+    // Cut by characters, never inside one; a name of other scripts (up to four bytes a
+    // character) stays well inside the 255 bytes a file name may have.
+    return Utf8Prefix(SanitizeFileName(FileBaseName(fileName)), MaxBaseNameLength);
 }
 
 bool IsActiveExtension(const std::string& extension) {

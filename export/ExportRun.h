@@ -8,6 +8,9 @@
 // inputs and the application's identity as plain data, so this layer knows nothing of app/.
 #pragma once
 
+#include "SrcLib/uLib.h"
+#include "export/PageCharset.h"
+#include "export/PagePlacer.h"
 #include "outlook/ObjectModel.h"
 
 #include <cstdint>
@@ -67,6 +70,7 @@ struct ExportStats {
     int Exported = 0;         // pages written
     int Filtered = 0;         // mail items that failed a filter
     int NotMail = 0;          // items without the mail-item interface
+    int Duplicates = 0;       // mails met before in this run (same Message-ID and content): one page
     int AttachmentsSaved = 0; // attachment files newly written
     int AttachmentsReused = 0;// attachments found already saved (same size and CRC-32)
     int PicturesSaved = 0;    // picture files newly written
@@ -104,10 +108,6 @@ enum class ExportOutcome {
     Busy,      // a run was already in progress; nothing was done
 };
 
-// How a page is recognised as the page of a given mail: a comment as the first line of the
-// page carrying the mail's identity (its EntryID, percent-encoded).
-constexpr const char* PageMarkerPrefix = "<!-- quillmark-mail: ";
-constexpr const char* PageMarkerSuffix = " -->";
 
 // The fixed address of the maker that the footer link points to; the product name follows.
 constexpr const char* MakerWebAddress = "https://www.keldane.se/";
@@ -144,6 +144,7 @@ public:
 
 private:
     struct Impl;
+    bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
     // False when the page was held back (an attachment failed; the failure is recorded).
     bool ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                     PageWriter& writer);
@@ -159,35 +160,25 @@ private:
 
 // ---- pieces of the run, public for their own tests ----
 
-// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 + ".htm".
-std::string PageFileName(double mailTime, const std::string& subject);
-// The same name with "_1", "_2", ... before ".htm" (n = 0 gives the name itself).
-std::string NumberedPageName(const std::string& pageName, int n);
-
+// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 characters + ".htm". With
+// NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
+// became "-"), by which a re-run finds the pages such a version wrote.
+std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
 // Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
 void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 
 // Inserts the footer line before the first entry equal to "</body>" in any letter case,
 // or as the last entry when there is none.
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity);
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity,
+               PageCharset charset = PageCharset::Windows1252);
 
 // The page file's bytes: the marker line, then the expanded text's lines with the footer
 // added, each ended by CR LF.
-std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity);
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity,
+                         PageCharset charset = PageCharset::Windows1252);
 
 // The identity a page is recognised by: the mail's EntryID; for a store that gives none,
 // a fingerprint of the mail's time, subject, sender and body.
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject);
-
-// The marker line for a mail identity, and the identity read back from a page file
-// ("" when the page has no marker or cannot be read).
-std::string PageMarkerLine(const std::string& identity);
-std::string ReadPageMarker(const std::string& pagePath);
-
-// Writes a page's bytes into dir (with its delimiter) under pageName, or under the mail's
-// own numbered name when pageName is another mail's page (see the run), atomically and with
-// the mail's time as the file's time.
-void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime);
 
 } // namespace quillmark

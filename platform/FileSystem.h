@@ -146,11 +146,11 @@ void PinLocalTimeZone();
 double LocalToUtc(double localDateValue);
 double UtcToLocal(double utcDateValue);
 
-// The native path for an 8-bit ANSI path: what std::fstream and std::filesystem take.
-// Off Windows the bytes are converted to UTF-8; on Windows to UTF-16.
-std::filesystem::path NativePath(const std::string& ansiPath);
+// The native path for a path as the program holds it (UTF-8): what std::fstream and
+// std::filesystem take. Off Windows the bytes themselves; on Windows UTF-16.
+std::filesystem::path NativePath(const std::string& path);
 
-// The ANSI form of a native path (characters outside the code page become "?").
-std::string AnsiPath(const std::filesystem::path& path);
+// The program's (UTF-8) form of a native path.
+std::string Utf8Path(const std::filesystem::path& path);
 
 } // namespace quillmark::platform

@@ -136,6 +136,20 @@ TEST_F(CliProgram, ExportsTheFixture) {
     EXPECT_EQ(Listing(Path("out/atts")).size(), 4u);
 }
 
+TEST_F(CliProgram, PathsOfEveryScriptAreKeptWhole) {
+    // Once "??" each: the two roots merged into one folder, and the store "did not exist".
+    std::filesystem::create_directories(std::filesystem::u8path(Path("\u90AE\u4EF6")));
+    std::filesystem::copy_file(Fixture, std::filesystem::u8path(Path("\u90AE\u4EF6/\u0410\u0440\u0445\u0438\u0432.mbox")));
+    for (const char* root : {"\u65E5\u672C", "\u4E2D\u56FD"})
+        ASSERT_EQ(Run("--store '" + Path("\u90AE\u4EF6/\u0410\u0440\u0445\u0438\u0432.mbox") +
+                      "' --folder \u0410\u0440\u0445\u0438\u0432 --out '" + Path(root) + "' -q"),
+                  0)
+            << Err;
+    EXPECT_EQ(Listing(Path("\u65E5\u672C/2006")), (std::vector<std::string>{"m200601021000_Report_2006.htm"}));
+    EXPECT_EQ(Listing(Path("\u4E2D\u56FD/2006")), (std::vector<std::string>{"m200601021000_Report_2006.htm"}));
+    EXPECT_FALSE(std::filesystem::exists(Path("??")));
+}
+
 TEST_F(CliProgram, FiltersAndResume) {
     ASSERT_EQ(Run(Export("--subject '^Re:' --subject 'year$' -q")), 0) << Err;
     EXPECT_EQ(Out, "");
