@@ -70,7 +70,8 @@ std::string LastErrorText(DWORD error) {
 
 // The volume has no room: nothing more can be written there.
 bool IsDiskFull(DWORD error) {
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED;
+    constexpr DWORD DiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, missing from some headers
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == DiskQuotaExceeded;
 }
 
 class Handle {
