@@ -320,9 +320,8 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         stats_.PicturesReused = impl_->Pictures.Reused;
     };
     double mailTime = 0;
-    int index = 1;
     try {
-        for (; index <= count; ++index) {
+        for (int index = 1; index <= count; ++index) {
             ReportFailures();
             host_.SetProgress(index);
             host_.ProcessPendingEvents();
@@ -378,9 +377,8 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         ReportFailures();
         takeCounts();
         host_.ShowStatus("Stopped: the disk is full", 1);
-        throw EWriteError(std::string(e.what()) + ". The export stopped after " + std::to_string(index - 1) + " of " +
-                              std::to_string(count) +
-                              " items; the pages written are whole. Make room and export again.",
+        throw EWriteError(std::string(e.what()) +
+                              ". The export stopped there; the pages written are whole. Make room and export again.",
                           true);
     }
     ReportFailures();
