@@ -415,6 +415,29 @@ TEST_F(ProgramFaultTest, ASecondRunIntoAHeldRootIsRefused) {
     EXPECT_EQ(Run(Export(Path("out"))), 0) << Err;
 }
 
+TEST_F(ProgramFaultTest, MailThatCannotBeWrittenIsNamedAndResumedFrom) {
+    // A file where the 2005 folder should be: the file system refuses every 2005 page, the
+    // 2006 page is written.
+    const std::string fixture = std::string(QUILLMARK_TEST_DATA) + "/export/fixture.mbox";
+    const std::string args = "--store '" + fixture + "' --folder fixture --out '" + Path("out") + "' --resume";
+    WriteFile(Path("out/2005"), "in the way");
+    ASSERT_EQ(Run(args), 3) << Err;
+    int named = 0;
+    for (std::size_t at = Err.find("failed: #"); at != std::string::npos; at = Err.find("failed: #", at + 1)) ++named;
+    EXPECT_EQ(named, 5) << Err;
+    EXPECT_NE(Out.find("Exported:           1"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Not written:        5"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Result:             finished with failures"), std::string::npos) << Out;
+    EXPECT_EQ(TreeOf(Root / "out" / "2006").size(), 1u);
+
+    // Made good, the next --resume run starts at the earliest mail not written, not after
+    // the last one, and writes all five.
+    std::filesystem::remove(Path("out/2005"));
+    ASSERT_EQ(Run(args), 0) << Err;
+    EXPECT_NE(Out.find("Exported:           6"), std::string::npos) << Out;
+    EXPECT_EQ(Err, "");
+}
+
 TEST_F(ProgramFaultTest, ARealFullDiskStopsTheRunCleanly) {
     // A small file system of its own, in a mount namespace of its own (needs root and
     // permission to mount; elsewhere the injected full disk above stands in).
