@@ -133,7 +133,7 @@ std::string HelpText(const std::string& p) {
            "  --subject EXPR    only mail whose subject matches the regular expression EXPR\n"
            "                    somewhere. Repeatable: a mail passes when any one matches. An\n"
            "                    expression that does not compile lets no mail pass.\n"
-           "  --resume          start from where the last complete run over this folder into\n"
+           "  --resume          start from where the last run through this folder into\n"
            "                    this root ended: the From bound is kept in the file\n"
            "                    .quillmark-state in the export root and advanced after every\n"
            "                    run that went through the folder, never past a mail that\n"

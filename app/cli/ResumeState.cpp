@@ -58,7 +58,7 @@ void SaveResumeFrom(const std::string& stateFile, const std::string& folderKey, 
             found = true;
         }
     if (!found) entries.emplace_back(key, fromText);
-    std::string text = "# quillmark-export --resume: the From bound of the last complete run, per folder\n";
+    std::string text = "# quillmark-export --resume: where the next run over each folder starts\n";
     for (const auto& [k, v] : entries) text += k + "\t" + v + "\n";
     platform::WriteFileAtomic(stateFile, text);
 }

@@ -415,6 +415,33 @@ TEST_F(ProgramFaultTest, ASecondRunIntoAHeldRootIsRefused) {
     EXPECT_EQ(Run(Export(Path("out"))), 0) << Err;
 }
 
+TEST_F(ProgramFaultTest, TwoRunsIntoOneRootTheSecondRefuses) {
+    // The first run is held still (SIGSTOP) once it has taken the root, so that the second
+    // surely meets it; then it goes on and finishes undisturbed.
+    MakeStore(150);
+    const std::string exe = std::string("'") + QUILLMARK_EXPORT_EXE + "' ";
+    const std::string script = exe + Export(Path("out"), "-q") + " >/dev/null 2>'" + Path("errA") + "' & a=$!\n" +
+                               "until [ -s '" + Path("out/.quillmark-lock") +
+                               "' ] || ! kill -0 $a 2>/dev/null; do :; done\n"
+                               "kill -STOP $a\n" +
+                               exe + Export(Path("out"), "-q") + " >/dev/null 2>'" + Path("errB") + "'; echo $? >'" +
+                               Path("rcB") + "'\n"
+                               "kill -CONT $a\nwait $a; echo $? >'" + Path("rcA") + "'\necho $a >'" + Path("pidA") +
+                               "'\n";
+    WriteFile(Path("two.sh"), script);
+    ASSERT_EQ(std::system(("sh '" + Path("two.sh") + "'").c_str()), 0);
+    const std::string pidA = ReadFile(Path("pidA")).substr(0, ReadFile(Path("pidA")).find('\n'));
+    EXPECT_EQ(std::atoi(ReadFile(Path("rcB")).c_str()), 4) << ReadFile(Path("errB"));
+    EXPECT_NE(ReadFile(Path("errB")).find("in use by another export run (process " + pidA), std::string::npos)
+        << ReadFile(Path("errB"));
+    EXPECT_EQ(std::atoi(ReadFile(Path("rcA")).c_str()), 0) << ReadFile(Path("errA"));
+    // The first run's archive is the whole one.
+    ASSERT_EQ(Run(Export(Path("clean"), "-q")), 0) << Err;
+    auto a = TreeOf(Root / "out"), b = TreeOf(Root / "clean");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(Leftovers(Root / "out"), std::vector<std::string>{});
+}
+
 TEST_F(ProgramFaultTest, MailThatCannotBeWrittenIsNamedAndResumedFrom) {
     // A file where the 2005 folder should be: the file system refuses every 2005 page, the
     // 2006 page is written.
