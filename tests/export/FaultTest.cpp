@@ -281,7 +281,9 @@ TEST_F(FaultRunTest, AKilledRunsLockIsTakenOverAndItsLeftoversRemoved) {
 
 // ---- through the program ----
 
-#ifdef QUILLMARK_EXPORT_EXE
+// These drive the program through a POSIX shell (background runs, kill -9, SIGSTOP, a
+// mount namespace); the Windows leg runs the in-process tests above.
+#if defined(QUILLMARK_EXPORT_EXE) && !defined(_WIN32)
 
 // An mbox of n mails of our own: every third shares its minute and subject with the one
 // before (numbered pages), attachments of few names and many contents (numbered files),
