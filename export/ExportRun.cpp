@@ -6,6 +6,7 @@
 #include "export/MailTags.h"
 #include "export/PagePlacer.h"
 #include "export/PageWriter.h"
+#include "export/RootGuard.h"
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
 #include "platform/Cp1252.h"
@@ -13,7 +14,9 @@
 #include "platform/FileSystem.h"
 #include "template/PageProducer.h"
 
+#include <algorithm>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <unordered_set>
 
@@ -179,11 +182,19 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
 // ---------------------------------------------------------------------------------------
 // The run
 
+std::string ExportFailure::Text() const {
+    return "#" + std::to_string(Index) + " | " + DateTimeToText(MailTime) + " | " + Subject + ": " + Reason;
+}
+
 struct ExportRun::Impl {
     TPageProducer PPMail;
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
     SavedFileIndex SavedFiles;
+    std::vector<AttachmentFailure> AttachmentFailures; // of the page being made
+    // Failures recorded (by the page writer's thread, too) and not yet told to the host.
+    std::mutex FailureMutex;
+    std::vector<ExportFailure> NewFailures;
     // Used on the page writer's thread only.
     PagePlacer Placer;
     // Mails of this run by Message-ID and content: the same mail twice in a folder (after an
@@ -228,6 +239,25 @@ ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& 
 
 ExportRun::~ExportRun() = default;
 
+void ExportRun::RecordFailure(ExportFailure failure) {
+    std::lock_guard lock(impl_->FailureMutex);
+    impl_->NewFailures.push_back(std::move(failure));
+}
+
+void ExportRun::ReportFailures() {
+    std::vector<ExportFailure> failures;
+    {
+        std::lock_guard lock(impl_->FailureMutex);
+        failures.swap(impl_->NewFailures);
+    }
+    for (auto& f : failures) {
+        host_.ReportFailure(f.Text());
+        ++stats_.Failed;
+        if (f.PageRefused) --stats_.Exported; // counted when it was handed to the writer
+        stats_.Failures.push_back(std::move(f));
+    }
+}
+
 ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     // The front end's event processing runs inside the item loop; a second export command
     // arriving there must not start a run within the run.
@@ -240,6 +270,16 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 
     if (!OutlookNameSpace) throw Exception("No mail store is open");
     CurrentFolder = OutlookNameSpace->GetFolderFromID(inputs.FolderEntryID, inputs.FolderStoreID);
+
+    // One run per root: two runs naming pages and attachments in the same folders at once
+    // would each take a name the other has just looked at and found free.
+    ExportRootGuard rootGuard(inputs.ExportRoot);
+    if (!rootGuard.TakeOverNotice().empty()) host_.ShowNotice(rootGuard.TakeOverNotice());
+    stats_.TemporariesRemoved = RemoveLeftoverTemporaries(inputs.ExportRoot, inputs.AttachmentsDir);
+    {
+        std::lock_guard lock(impl_->FailureMutex);
+        impl_->NewFailures.clear();
+    }
 
     const std::int32_t minBodyLength = TryParseInt(inputs.SizeText).value_or(0);
     const double fromTime = TryParseDateTime(inputs.FromText).value_or(0.0);
@@ -258,6 +298,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     impl_->StoreKey = quillmark::StoreKey(CurrentFolder->StoreID(), CurrentFolder->EntryID());
     impl_->KnownYearDir.clear();
     tags.SavedFiles = &impl_->SavedFiles;
+    tags.AttachmentFailures = &impl_->AttachmentFailures;
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
     tags.Charset = TemplateCharset(inputs);
@@ -272,57 +313,88 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     PageWriter writer;
 
     const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
-    double mailTime = 0;
-    for (int index = 1; index <= count; ++index) {
-        host_.SetProgress(index);
-        host_.ProcessPendingEvents();
-        if (StopRequested) {
-            writer.Finish();
-            stats_.AttachmentsSaved = impl_->Attachments.Saved;
-            stats_.AttachmentsReused = impl_->Attachments.Reused;
-            stats_.PicturesSaved = impl_->Pictures.Saved;
-            stats_.PicturesReused = impl_->Pictures.Reused;
-            return ExportOutcome::Stopped;
-        }
-
-        CurrentMailItem.reset();
-        tags.CurrentMailItem.reset();
-        auto item = CurrentFolder->Items()->Item(index);
-        ++stats_.ItemsSeen;
-        auto mail = item ? item->QueryMailItem() : nullptr;
-        if (!mail) {
-            ++stats_.NotMail;
-            continue;
-        }
-        CurrentMailItem = mail;
-
-        mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
-        if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
-        stats_.LastMailTime = mailTime;
-        const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
-        const std::string subject = platform::Utf8FromUtf16(mail->GetText(outlook::dispid::Subject));
-
-        const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
-                            bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
-        host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
-                         passes ? 0 : 1);
-        if (!passes) {
-            ++stats_.Filtered;
-            continue;
-        }
-        if (IsRepeatedMail(*mail, mailTime, subject)) {
-            ++stats_.Duplicates;
-            continue;
-        }
-        ExportPage(inputs, mailTime, subject, writer);
-        ++stats_.Exported;
+    const auto takeCounts = [this] {
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
         stats_.AttachmentsReused = impl_->Attachments.Reused;
         stats_.PicturesSaved = impl_->Pictures.Saved;
         stats_.PicturesReused = impl_->Pictures.Reused;
-    }
+    };
+    double mailTime = 0;
+    try {
+        for (int index = 1; index <= count; ++index) {
+            ReportFailures();
+            host_.SetProgress(index);
+            host_.ProcessPendingEvents();
+            if (StopRequested) {
+                writer.Finish();
+                ReportFailures();
+                takeCounts();
+                return ExportOutcome::Stopped;
+            }
 
-    writer.Finish();
+            CurrentMailItem.reset();
+            tags.CurrentMailItem.reset();
+            auto item = CurrentFolder->Items()->Item(index);
+            ++stats_.ItemsSeen;
+            auto mail = item ? item->QueryMailItem() : nullptr;
+            if (!mail) {
+                ++stats_.NotMail;
+                continue;
+            }
+            CurrentMailItem = mail;
+
+            mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
+            if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
+            stats_.LastMailTime = mailTime;
+            const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
+            const std::string subject = platform::Utf8FromUtf16(mail->GetText(outlook::dispid::Subject));
+
+            const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
+                                bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
+            host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
+                             passes ? 0 : 1);
+            if (!passes) {
+                ++stats_.Filtered;
+                continue;
+            }
+            if (IsRepeatedMail(*mail, mailTime, subject)) {
+                ++stats_.Duplicates;
+                continue;
+            }
+            if (ExportPage(inputs, index, mailTime, subject, writer)) ++stats_.Exported;
+            takeCounts();
+        }
+        writer.Finish();
+    } catch (const EFileError& e) {
+        if (!e.DiskFull()) throw;
+        // A full disk: whatever was handed to the writer before is settled (those pages fail
+        // too, or fit), and the run ends with the archive whole: no page was written ahead
+        // of its attachments, and no page is half-written.
+        try {
+            writer.Finish();
+        } catch (const std::exception&) {
+        }
+        ReportFailures();
+        takeCounts();
+        host_.ShowStatus("Stopped: the disk is full", 1);
+        throw EWriteError(std::string(e.what()) +
+                              ". The export stopped there; the pages written are whole. Make room and export again.",
+                          true);
+    }
+    ReportFailures();
+    takeCounts();
+
+    if (stats_.Failed > 0) {
+        // The From bound must not pass a mail that was not written: it stays at the earliest.
+        double from = mailTime;
+        for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
+        host_.SetFromText(DateTimeToText(from));
+        const ExportFailure& first = stats_.Failures.front();
+        host_.ShowStatus(std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
+                             " not exported (the first: " + first.Text() + ")",
+                         1);
+        return ExportOutcome::Failed;
+    }
     host_.SetFromText(DateTimeToText(mailTime));
     host_.ShowStatus("ok", 0);
     return ExportOutcome::Completed;
@@ -357,7 +429,7 @@ bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const s
     return !impl_->SeenMails.insert(platform::Utf8FromUtf16(messageId) + "\n" + buf).second;
 }
 
-void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject,
+bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                            PageWriter& writer) {
     const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
     const std::string year = FormatDateTime("yyyy", mailTime);
@@ -368,18 +440,41 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     tags.CurrentMailItem = CurrentMailItem;
     tags.YearDir = YearDir;
 
-    auto& producer = impl_->PPMail;
-    if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
-    std::string expanded = producer.ExpandTemplate();
+    ExportFailure failure;
+    failure.Index = index;
+    failure.MailTime = mailTime;
+    failure.Subject = subject;
 
-    if (YearDir != impl_->KnownYearDir) {
-        CreateDirectoryPath(YearDir);
-        impl_->KnownYearDir = YearDir;
+    // The attachments are saved while the page is expanded, so they are on disk before the
+    // page that links to them. One that could not be saved holds the page back: a page
+    // without it would lose it in silence.
+    auto& producer = impl_->PPMail;
+    impl_->AttachmentFailures.clear();
+    if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
+    std::string expanded;
+    try {
+        expanded = producer.ExpandTemplate();
+    } catch (const EFileError& e) {
+        if (!e.DiskFull()) throw;
+        throw EWriteError(failure.Text() + e.what(), true);
     }
+    if (!impl_->AttachmentFailures.empty()) {
+        for (const auto& a : impl_->AttachmentFailures) {
+            if (!failure.Reason.empty()) failure.Reason += "; ";
+            failure.Reason += "attachment \"" + a.FileName + "\" not saved: " + a.Reason;
+        }
+        RecordFailure(std::move(failure));
+        return false;
+    }
+
+    // A folder that cannot be made is not remembered: its page then fails and says why.
+    if (YearDir != impl_->KnownYearDir && CreateDirectoryPath(YearDir)) impl_->KnownYearDir = YearDir;
     const std::string dir = YearDir + platform::PathDelim;
 
     // The name is settled and the page written on the writer's thread, after the pages of
     // the mails before (two mails of one minute and subject in a row must see each other).
+    // A page the file system refuses costs its mail; a full disk stops the writer, and the
+    // run with it.
     const std::string owner = PageOwner(MailIdentity(*CurrentMailItem, mailTime, subject), impl_->StoreKey);
     const std::size_t bytes = expanded.size();
     // The name an earlier version gave the page, where it differs (a subject in other
@@ -387,10 +482,22 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     std::string legacyName = PageFileName(mailTime, subject, NameScript::Latin);
     if (legacyName == pageName) legacyName.clear();
     writer.Write(bytes, [this, dir, pageName, legacyName, owner, text = std::move(expanded), mailTime,
-                         charset = tags.Charset] {
-        impl_->Placer.Place(dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset),
-                            mailTime, legacyName);
+                         charset = tags.Charset, failure = std::move(failure)]() mutable {
+        try {
+            impl_->Placer.Place(dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset),
+                                mailTime, legacyName);
+        } catch (const EFileError& e) {
+            if (e.DiskFull()) throw EWriteError(failure.Text() + e.what(), true);
+            failure.Reason = e.what();
+            failure.PageRefused = true;
+            RecordFailure(std::move(failure));
+        } catch (const std::exception& e) {
+            failure.Reason = e.what();
+            failure.PageRefused = true;
+            RecordFailure(std::move(failure));
+        }
     });
+    return true;
 }
 
 } // namespace quillmark

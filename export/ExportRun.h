@@ -50,6 +50,19 @@ struct ExportInputs {
     std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
 };
 
+// A mail that passed the filters but could not be written whole: its page or one of its
+// attachments was refused. Its page is not written (or not replaced), and the run's From
+// bound does not move past it, so the next run tries it again.
+struct ExportFailure {
+    int Index = 0;          // its item number in the folder
+    double MailTime = 0;
+    std::string Subject;
+    std::string Reason;
+    bool PageRefused = false; // the page itself was refused (not one of its attachments)
+    // "#17 | 2005-03-01 14:02:10 | Offer: <reason>"
+    std::string Text() const;
+};
+
 // Counts of one run, for front ends that report a summary. The window shows none of them.
 struct ExportStats {
     int ItemCount = 0;        // items in the folder
@@ -63,6 +76,9 @@ struct ExportStats {
     int PicturesSaved = 0;    // picture files newly written
     int PicturesReused = 0;
     double LastMailTime = 0;  // MailTime of the last mail item examined
+    int Failed = 0;           // mails not written whole (see Failures)
+    std::vector<ExportFailure> Failures;
+    int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
 };
 
 // The front end as the run sees it. Every call comes from the thread running ExportMails.
@@ -78,10 +94,16 @@ public:
     virtual void ProcessPendingEvents() = 0;
     // A complete run hands the "From datetime:" field its new text.
     virtual void SetFromText(const std::string& text) = 0;
+    // A mail that could not be written, named (ExportFailure::Text). The run goes on.
+    virtual void ReportFailure(const std::string& text) { ShowStatus(text, 1); }
+    // Something the user should know that is no failure (a killed run's lock taken over).
+    virtual void ShowNotice(const std::string& text) { ShowStatus(text, 0); }
 };
 
 enum class ExportOutcome {
     Completed, // every item visited; From advanced; status "ok"
+    Failed,    // every item visited, but some mails were not written whole (Stats().Failures):
+               // each was reported; From advanced only as far as the earliest of them; status red
     Stopped,   // StopRequested seen before an item; pages so far kept; From unchanged
     Busy,      // a run was already in progress; nothing was done
 };
@@ -97,10 +119,14 @@ public:
     ExportRun(const ExportRun&) = delete;
     ExportRun& operator=(const ExportRun&) = delete;
 
-    // Runs over the folder named by the inputs. Errors (store calls, the template, a page
-    // that cannot be written) end the run by an exception; pages written before stay.
-    // Called while a run is in progress (from inside ProcessPendingEvents, say) it does
-    // nothing and returns Busy.
+    // Runs over the folder named by the inputs. A page or attachment that cannot be written
+    // costs its mail only (Failed). A full disk ends the run by an EFileError whose
+    // DiskFull() is true, once the pages handed in before are written; no page is written
+    // without its attachments. Other errors (store calls, the template) end the run by an
+    // exception too; pages written before stay. While the run goes on it holds the export
+    // root's lock: another run into the same root (of this process or another) throws
+    // ERootInUse. Called while a run is in progress (from inside ProcessPendingEvents, say)
+    // it does nothing and returns Busy.
     ExportOutcome ExportMails(const ExportInputs& inputs);
 
     // The stop command: the run sees it before its next item.
@@ -119,7 +145,11 @@ public:
 private:
     struct Impl;
     bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
-    void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject, PageWriter& writer);
+    // False when the page was held back (an attachment failed; the failure is recorded).
+    bool ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
+                    PageWriter& writer);
+    void RecordFailure(ExportFailure failure); // any thread
+    void ReportFailures();                     // the run's thread: tells the host
 
     ExportHost& host_;
     AppIdentity identity_;

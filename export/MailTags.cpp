@@ -108,13 +108,14 @@ std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, c
     case K::Attachments: {
         auto collection = mail.Attachments();
         return collection ? SaveAttachments(*collection, tagParams, context.ExportRoot, context.AttachmentsDir,
-                                            context.Attachments, context.SavedFiles)
+                                            context.Attachments, context.SavedFiles, context.AttachmentFailures)
                           : std::string();
     }
     case K::Images: {
         auto collection = mail.Attachments();
         return collection
-                   ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles)
+                   ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles,
+                                      context.AttachmentFailures)
                    : std::string();
     }
     case K::DateTimes: {

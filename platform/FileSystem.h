@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,10 +74,36 @@ struct AtomicWriteOptions {
 
 // Writes data to path through a temporary file in the same directory, flushed and renamed
 // over the target, so that a crash never leaves a half file in place of a good one.
-// Throws EFCreateError when the temporary file cannot be made, and Exception with the
-// system's reason when writing or renaming fails. Returns true when the file was written
-// (false only with KeepExisting and a taken name).
+// Throws EFCreateError when the temporary file cannot be made, and EWriteError with the
+// system's reason when writing or renaming fails (both say DiskFull() when the file system
+// has no room). Returns true when the file was written (false only with KeepExisting and a
+// taken name). The temporary name is path + ".tmp-" + process id + "-" + a number (and on
+// Windows one more "-" and number); IsOwnTemporaryName tells such names.
 bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options = {});
+
+// True for a name WriteFileAtomic gives its temporary files; pid receives the process id
+// in it. Only names that end exactly so count: a file of the user's that happens to hold
+// ".tmp-" is not taken for one of ours.
+bool IsOwnTemporaryName(const std::string& name, long* pid = nullptr);
+
+// The running process's id, and whether a process of that id runs on this machine (a
+// process this one may not look at counts as running).
+long CurrentProcessId();
+bool ProcessIsRunning(long pid);
+
+// Faults the file system layer can be told to raise, so that tests can show what the user
+// sees on a full disk or a file system that refuses a name without needing either.
+enum class WriteFault {
+    None,
+    DiskFull,    // writing the file's bytes fails as on a full disk
+    NameRefused, // creating the file (or renaming onto the name) fails as for a name the file system refuses
+};
+// Asked with the target path before WriteFileAtomic writes a file and before RenameFilePath
+// renames onto a name; an empty function (the default) injects nothing. May be called
+// from several threads.
+void SetWriteFaultHook(std::function<WriteFault(const std::string& path)> hook);
+// What the hook says for path (None when there is no hook). For the implementations.
+WriteFault InjectedWriteFault(const std::string& path);
 
 // A file opened for reading pieces at given offsets: one system call per piece, no stream
 // buffer in between (mail files are read a message at a time, each into its own string).

@@ -11,6 +11,7 @@
 #include "SrcLib/DateTime.h"
 #include "SrcLib/uLib.h"
 #include "export/ExportRun.h"
+#include "export/RootGuard.h"
 #include "outlook/FolderTree.h"
 #include "outlook/StoreFactory.h"
 #include "platform/CodePage.h"
@@ -55,11 +56,21 @@ public:
         if (terminal_) {
             status_ = text;
             Draw(false);
-        } else if (text == "Break.") {
-            std::cout << text << '\n';
-        } else if (text != "ok") {
+        } else if (!text.empty() && text[0] == '#') {
             std::cout << (mode == 1 ? "skipped " : "") << text << '\n';
+        } else if (text != "ok") {
+            std::cout << text << '\n';
         }
+    }
+    // Failures go to standard error whatever --quiet says: a script must be able to see them.
+    void ReportFailure(const std::string& text) override {
+        ClearLine();
+        std::cerr << "failed: " << text << '\n';
+    }
+    void ShowNotice(const std::string& text) override {
+        if (quiet_) return;
+        ClearLine();
+        std::cerr << "note: " << text << '\n';
     }
     void SetProgressMax(int maximum) override { max_ = maximum; }
     void SetProgress(int position) override { position_ = position; }
@@ -80,6 +91,12 @@ public:
     const std::string& FromText() const { return fromText_; }
 
 private:
+    // The progress bar shares standard error: a message starts on a line of its own, and the
+    // bar is drawn again below it.
+    void ClearLine() {
+        if (terminal_ && drawn_) std::cerr << "\r\x1b[K";
+        drawn_ = false;
+    }
     void Draw(bool force) {
         // Redrawing for every mail of a large folder would cost more than the export;
         // a few times a second is all an eye can follow.
@@ -183,7 +200,7 @@ int Run(int argc, char** argv) {
         o = ParseCliOptions(platform::CommandLineArguments(argc, argv));
     } catch (const EUsage& e) {
         std::cerr << program << ": " << e.Message() << "\nTry '" << program << " --help'.\n";
-        return 2;
+        return ExitUsage;
     }
     if (o.Help) {
         std::cout << HelpText(program);
@@ -237,7 +254,7 @@ int Run(int argc, char** argv) {
     const outlook::FolderNode* node = FindFolder(tree.TopLevel(), trimmed);
     if (!node) {
         std::cerr << program << ": no folder \"" << o.Folder << "\" (see --list)\n";
-        return 2;
+        return ExitUsage;
     }
 
     ExportInputs in;
@@ -277,6 +294,10 @@ int Run(int argc, char** argv) {
     ExportOutcome outcome;
     try {
         outcome = run.ExportMails(in);
+    } catch (const ERootInUse& e) {
+        host.Finish();
+        std::cerr << program << ": " << e.Message() << '\n';
+        return ExitRootInUse;
     } catch (...) {
         host.Finish();
         throw;
@@ -284,7 +305,10 @@ int Run(int argc, char** argv) {
     host.Finish();
     std::signal(SIGINT, SIG_DFL);
 
-    if (outcome == ExportOutcome::Completed && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
+    // With failures the run's bound stays at the earliest mail not written, so saving it
+    // keeps that mail in the next --resume run.
+    const bool visitedAll = outcome == ExportOutcome::Completed || outcome == ExportOutcome::Failed;
+    if (visitedAll && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
 
     if (!o.Quiet) {
         const auto& s = run.Stats();
@@ -297,14 +321,22 @@ int Run(int argc, char** argv) {
                   << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused
                   << ")\n"
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
+                  << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
                   << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
-                  << "Result:             " << (outcome == ExportOutcome::Completed ? "ok" : "Break.") << '\n';
-        if (outcome == ExportOutcome::Completed && o.Resume)
-            std::cout << "Next --resume from: " << host.FromText() << '\n';
+                  << "Result:             "
+                  << (outcome == ExportOutcome::Completed ? "ok"
+                      : outcome == ExportOutcome::Failed ? "finished with failures"
+                                                         : "Break.")
+                  << '\n';
+        if (visitedAll && o.Resume) std::cout << "Next --resume from: " << host.FromText() << '\n';
     }
     ns->Logoff();
     app->Disconnect();
-    return outcome == ExportOutcome::Completed ? 0 : 130;
+    switch (outcome) {
+    case ExportOutcome::Completed: return ExitOk;
+    case ExportOutcome::Failed: return ExitFailures;
+    default: return ExitStopped;
+    }
 }
 
 } // namespace
@@ -316,6 +348,6 @@ int main(int argc, char** argv) {
         return quillmark::cli::Run(argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "quillmark-export: " << e.what() << '\n';
-        return 1;
+        return quillmark::cli::ExitError;
     }
 }

@@ -86,6 +86,9 @@ std::optional<bool> RenameNoReplace(const std::string& from, const std::string& 
     return std::nullopt;
 }
 
+// The file system has no room: nothing more can be written there.
+bool IsDiskFull(int err) { return err == ENOSPC || err == EDQUOT; }
+
 double DateValueOfTimespec(const struct timespec& ts) {
     double secs = static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
     return kUnixEpochDays + secs / kSecondsPerDay;
@@ -113,6 +116,10 @@ bool CreateSingleDirectory(const std::string& path) { return mkdir(path.c_str(),
 bool DeleteFilePath(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool RenameFilePath(const std::string& from, const std::string& to) {
+    if (InjectedWriteFault(to) == WriteFault::NameRefused) {
+        errno = EINVAL;
+        return false;
+    }
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -169,6 +176,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
 
 bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options) {
     std::string target = path;
+    const WriteFault fault = InjectedWriteFault(path);
     // A temporary name of our own made with O_EXCL rather than mkstemp: the file is created
     // with the permissions the user's umask gives (mkstemp's 0600 would need one more call
     // to widen), and a name left by a crashed run is simply passed over.
@@ -179,16 +187,27 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         suffix = ".tmp-" + pid + "-" + std::to_string(counter.fetch_add(1));
         tmp = target + suffix;
+        if (fault == WriteFault::NameRefused) {
+            errno = EINVAL;
+            break;
+        }
         fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) throw EFCreateError("Cannot create file " + path);
+    if (fd < 0) {
+        const int err = errno;
+        throw EFCreateError("Cannot create file " + path + ": " + std::strerror(err), IsDiskFull(err));
+    }
     auto fail = [&](const char* what) {
         int err = errno;
         close(fd);
         unlink(tmp.c_str());
-        throw EWriteError(what + path + ": " + std::strerror(err));
+        throw EWriteError(what + path + ": " + std::strerror(err), IsDiskFull(err));
     };
+    if (fault == WriteFault::DiskFull) {
+        errno = ENOSPC;
+        fail("Cannot write file ");
+    }
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -209,7 +228,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     if (close(fd) != 0) {
         int err = errno;
         unlink(tmp.c_str());
-        throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
+        throw EWriteError("Cannot write file " + path + ": " + std::strerror(err), IsDiskFull(err));
     }
     if (options.KeepExisting) {
         if (const auto placed = RenameNoReplace(tmp, target)) {

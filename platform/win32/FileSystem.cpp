@@ -68,6 +68,12 @@ std::string LastErrorText(DWORD error) {
     return text.empty() ? "system error " + std::to_string(error) : text;
 }
 
+// The volume has no room: nothing more can be written there.
+bool IsDiskFull(DWORD error) {
+    constexpr DWORD DiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, missing from some headers
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == DiskQuotaExceeded;
+}
+
 class Handle {
 public:
     explicit Handle(HANDLE h) : h_(h) {}
@@ -167,6 +173,10 @@ bool DeleteFilePath(const std::string& path) { return DeleteFileW(Win(path).c_st
 bool RenameFilePath(const std::string& from, const std::string& to) {
     // Replaces an existing target, as rename does on the other platforms, and like it never
     // falls back to copying across volumes: a rename is all or nothing.
+    if (InjectedWriteFault(to) == WriteFault::NameRefused) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
     return MoveFileExW(Win(from).c_str(), Win(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -272,13 +282,20 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));
     const std::wstring wideTmp = Win(tmp);
-    Handle h(CreateFileW(wideTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) throw EFCreateError("Cannot create file " + path);
+    const WriteFault fault = InjectedWriteFault(path);
+    Handle h(fault == WriteFault::NameRefused
+                 ? INVALID_HANDLE_VALUE
+                 : CreateFileW(wideTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) {
+        const DWORD error = fault == WriteFault::NameRefused ? ERROR_INVALID_NAME : GetLastError();
+        throw EFCreateError("Cannot create file " + path + ": " + LastErrorText(error), IsDiskFull(error));
+    }
     auto fail = [&](const std::string& what, DWORD error) {
         h.Close();
         DeleteFileW(wideTmp.c_str());
-        throw EWriteError(what + path + ": " + LastErrorText(error));
+        throw EWriteError(what + path + ": " + LastErrorText(error), IsDiskFull(error));
     };
+    if (fault == WriteFault::DiskFull) fail("Cannot write file ", ERROR_DISK_FULL);
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -295,7 +312,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     if (!h.Close()) {
         DWORD error = GetLastError();
         DeleteFileW(wideTmp.c_str());
-        throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error));
+        throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error), IsDiskFull(error));
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name, in one step.
     const DWORD flags = options.KeepExisting ? MOVEFILE_WRITE_THROUGH : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;

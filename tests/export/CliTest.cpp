@@ -83,6 +83,10 @@ TEST_F(ResumeStateTest, OneBoundPerFolder) {
     EXPECT_EQ(cli::LoadResumeFrom(file, "Inbox").value_or(""), "2005-04-01");
     EXPECT_EQ(cli::LoadResumeFrom(file, "Mail/Sent").value_or(""), "2004-01-01");
     EXPECT_FALSE(cli::LoadResumeFrom(file, "Other").has_value());
+    // A folder named like a comment keeps its bound (found by fuzzing: it was read as one).
+    cli::SaveResumeFrom(file, "#archive", "2006-01-01");
+    EXPECT_EQ(cli::LoadResumeFrom(file, "#archive").value_or(""), "2006-01-01");
+    EXPECT_EQ(cli::LoadResumeFrom(file, "Inbox").value_or(""), "2005-04-01");
 }
 
 // ---- the program itself ----
