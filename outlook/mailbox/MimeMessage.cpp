@@ -46,7 +46,10 @@ double LocalOrNone(double utc) { return utc == 0.0 ? OutlookNoDate : platform::U
 
 // Bytes of unknown or broken encoding to valid UTF-8: kept when they are UTF-8 already,
 // else read as Windows-1252 (what unlabelled 8-bit mail nearly always is).
-std::string MakeUtf8(std::string bytes) { return Utf8OrWindows1252(bytes); }
+std::string MakeUtf8(std::string bytes) {
+    if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
+    return Utf8OrWindows1252(bytes);
+}
 
 WideString Wide(std::string_view utf8) { return platform::Utf16FromUtf8(utf8); }
 
@@ -230,15 +233,23 @@ std::string Shown(std::string_view text) {
 }
 
 // The sender when the address parser finds no name and no address in the header: the
-// words before a bare address ("John Smith john@example.com"), else the header's text.
+// words before an address in angle brackets or a bare address ("Mailer Daemon <>",
+// "John Smith john@example.com"), else the header's text.
 std::string SenderText(const char* raw) {
     if (!raw) return {};
-    std::string text = Trim(DecodeHeaderText(raw));
-    if (text.empty() || text.find('<') != std::string::npos) return text;
-    const auto blank = text.find_last_of(" \t");
-    if (blank != std::string::npos && text.find('@', blank) != std::string::npos) {
-        std::string name = Trim(std::string_view(text).substr(0, blank));
+    const std::string text = Trim(DecodeHeaderText(raw));
+    auto unquoted = [](std::string name) {
+        name = Trim(name);
         if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = Trim(name.substr(1, name.size() - 2));
+        return name;
+    };
+    std::size_t cut = text.rfind('<');
+    if (cut == std::string::npos) {
+        cut = text.find_last_of(" \t");
+        if (cut != std::string::npos && text.find('@', cut) == std::string::npos) cut = std::string::npos;
+    }
+    if (cut != std::string::npos) {
+        const std::string name = unquoted(text.substr(0, cut));
         if (!name.empty()) return name;
     }
     return text;
@@ -374,7 +385,7 @@ private:
     void ReadParts();
     void Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves, bool& tooDeep);
     std::string TextOf(GMimePart* part);
-    std::string UnlabelledText(const std::string& bytes);
+    std::string UnlabelledText(std::string bytes);
 
     ItemMeta meta_;
     std::shared_ptr<WarningSink> warnings_;
@@ -612,16 +623,16 @@ void MimeMailItem::Walk(GMimeObject* obj, GMimeObject* alternative, int depth, s
 }
 
 std::string MimeMailItem::TextOf(GMimePart* part) {
-    const std::string bytes = DecodedBytes(part);
+    std::string bytes = DecodedBytes(part);
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     std::string text;
     const std::string cs = Lower(charset ? charset : "");
     if (cs.empty() || cs == "us-ascii" || cs == "ascii") {
         // No charset, or ASCII that is not: valid UTF-8 stays, anything else is guessed.
-        return UnlabelledText(bytes);
+        return UnlabelledText(std::move(bytes));
     }
     if (cs == "utf-8" || cs == "utf8") {
-        text = bytes;
+        text = std::move(bytes);
     } else if (GMimeFilter* filter = g_mime_filter_charset_new(charset, "UTF-8")) {
         GMimeStream* mem = g_mime_stream_mem_new();
         GMimeStream* filtered = g_mime_stream_filter_new(mem);
@@ -635,14 +646,14 @@ std::string MimeMailItem::TextOf(GMimePart* part) {
         g_object_unref(mem);
     } else {
         Warn("unknown charset \"" + Shown(charset) + "\", the text is read as UTF-8 or Windows-1252");
-        return UnlabelledText(bytes);
+        return UnlabelledText(std::move(bytes));
     }
     return MakeUtf8(std::move(text));
 }
 
 // Text whose charset is not given: UTF-8 when it is valid UTF-8 (ASCII is), else the
 // charset a detector finds in it, else Windows-1252.
-std::string MimeMailItem::UnlabelledText(const std::string& bytes) {
+std::string MimeMailItem::UnlabelledText(std::string bytes) {
     if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
 #ifdef QUILLMARK_HAVE_UCHARDET
     // A guess from a handful of 8-bit bytes is a coin toss ("na\xEFve" reads as Central
