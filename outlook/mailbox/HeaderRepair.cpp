@@ -112,7 +112,12 @@ private:
         info.kind = Kind::Leaf;
         info.Boundary.clear();
         if (valid && type == "multipart") {
-            const std::string boundary = semi == std::string::npos ? std::string() : Parameter(value.substr(semi), "boundary");
+            bool named = false;
+            const std::string boundary = semi == std::string::npos ? std::string() : Boundary(value.substr(semi), named);
+            if (boundary.empty() && named) {
+                // A boundary written in a form not read here: the parser's own reading stands.
+                return false;
+            }
             if (boundary.empty() || !BoundaryAppears(end, boundary)) {
                 NoBoundary = true;
                 valid = false;
@@ -130,8 +135,9 @@ private:
         return true;
     }
 
-    // A parameter's value (quoted or not) from "; a=b; c="d"", name in lower case.
-    static std::string Parameter(const std::string& params, const std::string& name) {
+    // The parameters of "; a=b; c="d"" as (lower-case name, value) pairs.
+    static std::vector<std::pair<std::string, std::string>> Parameters(const std::string& params) {
+        std::vector<std::pair<std::string, std::string>> out;
         std::size_t i = 0;
         while (i < params.size()) {
             while (i < params.size() && (params[i] == ';' || IsBlank(params[i]))) ++i;
@@ -154,9 +160,58 @@ private:
                 while (i < params.size() && params[i] != ';') v += params[i++];
                 while (!v.empty() && IsBlank(v.back())) v.pop_back();
             }
-            if (n == name) return v;
+            out.emplace_back(std::move(n), std::move(v));
         }
-        return {};
+        return out;
+    }
+
+    // An RFC 2231 extended value: "charset'language'" dropped (first piece only), %XX decoded.
+    static std::string ExtendedValue(std::string v, bool first) {
+        if (first) {
+            const auto q1 = v.find('\'');
+            const auto q2 = q1 == std::string::npos ? std::string::npos : v.find('\'', q1 + 1);
+            if (q2 != std::string::npos) v.erase(0, q2 + 1);
+        }
+        std::string out;
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            auto hex = [](char c) {
+                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            };
+            if (v[i] == '%' && i + 2 < v.size() && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
+                out += static_cast<char>(hex(v[i + 1]) * 16 + hex(v[i + 2]));
+                i += 2;
+            } else {
+                out += v[i];
+            }
+        }
+        return out;
+    }
+
+    // The boundary parameter, plain or in RFC 2231 form (boundary*=, boundary*0=...).
+    // named: some parameter names a boundary, whether or not it could be read.
+    static std::string Boundary(const std::string& params, bool& named) {
+        const auto all = Parameters(params);
+        named = false;
+        for (const auto& [n, v] : all) {
+            if (n.compare(0, 8, "boundary") == 0) named = true;
+            if (n == "boundary") return v;
+        }
+        for (const auto& [n, v] : all)
+            if (n == "boundary*") return ExtendedValue(v, true);
+        std::string joined;
+        for (int k = 0;; ++k) {
+            const std::string plain = "boundary*" + std::to_string(k);
+            bool found = false;
+            for (const auto& [n, v] : all) {
+                if (n == plain) joined += v;
+                else if (n == plain + "*") joined += ExtendedValue(v, k == 0);
+                else continue;
+                found = true;
+                break;
+            }
+            if (!found) break;
+        }
+        return joined;
     }
 
     bool BoundaryAppears(std::size_t from, const std::string& boundary) const {

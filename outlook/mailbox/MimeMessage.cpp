@@ -701,30 +701,39 @@ void MimeMailItem::ReadParts() {
         return GMIME_IS_PART(leaf.Object) && IsTextType(leaf.Object, subtype) &&
                !g_mime_part_is_attachment(GMIME_PART(leaf.Object));
     };
+    // The body is the first plain text part with text in it, else the first HTML one; an
+    // empty text part before it (the remains of a broken alternative) does not hide it.
     const Leaf* body = nullptr;
     bool fromHtml = false;
-    for (const auto& leaf : leaves)
-        if (isBodyCandidate(leaf, "plain")) {
-            body = &leaf;
-            break;
-        }
-    if (!body) {
-        for (const auto& leaf : leaves)
-            if (isBodyCandidate(leaf, "html")) {
-                body = &leaf;
-                fromHtml = true;
-                break;
+    std::string bodyText;
+    auto choose = [&](const char* subtype) {
+        const Leaf* firstEmpty = nullptr;
+        for (const auto& leaf : leaves) {
+            if (!isBodyCandidate(leaf, subtype)) continue;
+            std::string text = TextOf(GMIME_PART(leaf.Object));
+            if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+                if (!firstEmpty) firstEmpty = &leaf;
+                continue;
             }
+            body = &leaf;
+            bodyText = std::move(text);
+            return;
+        }
+        body = firstEmpty;
+    };
+    choose("plain");
+    if (!body) {
+        choose("html");
+        fromHtml = body != nullptr;
     }
     // A mail that is one text part of another kind (text/enriched, text/x-whatever) is
     // shown as plain text, as RFC 2046 asks of text types a reader does not know.
     if (!body && leaves.size() == 1 && leaves[0].Object == g_mime_message_get_mime_part(message_) &&
-        !IsTextType(leaves[0].Object, "calendar") && isBodyCandidate(leaves[0], "*"))
+        !IsTextType(leaves[0].Object, "calendar") && isBodyCandidate(leaves[0], "*")) {
         body = &leaves[0];
-    if (body) {
-        const std::string text = TextOf(GMIME_PART(body->Object));
-        body_ = Wide(ToCrLf(fromHtml ? HtmlToText(text) : text));
+        bodyText = TextOf(GMIME_PART(body->Object));
     }
+    if (body) body_ = Wide(ToCrLf(fromHtml ? HtmlToText(bodyText) : bodyText));
 
     int generated = 0;
     for (const auto& leaf : leaves) {

@@ -185,6 +185,13 @@ TEST(RealWorldMail, StructureOfOddMail) {
     EXPECT_EQ(partial.Names(), std::vector<std::string>{"Big report (part 2 of 3).eml"});
     EXPECT_EQ(partial.Bytes(1), "second third of the report text\n");
 
+    // An alternative whose boundary never comes is empty; the text after it is the body.
+    Mail emptyAlt("From: a@x\nContent-Type: multipart/mixed; boundary=m\n\n--m\n"
+                  "Content-Type: multipart/alternative; boundary=never\n\n\n--m\nContent-Type: text/plain\n\n"
+                  "the text\n--m--\n");
+    EXPECT_EQ(emptyAlt.Text(dispid::Body), "the text");
+    EXPECT_TRUE(emptyAlt.Names().empty());
+
     Mail forwarded = Mail::File("forwarded.eml");
     EXPECT_EQ(forwarded.Text(dispid::Body), "See below.");
     EXPECT_EQ(forwarded.Names(), std::vector<std::string>{"Lunch on Friday _ café.eml"});
@@ -260,6 +267,15 @@ TEST(HeaderRepair, LeavesGoodMailAloneAndMendsOnlyHeaderBlocks) {
          "Content-Type: message/rfc822\n\nSubject: inner\nContent-Type: text\n\nx\n",
          "Content-Type: message/rfc822\n\nSubject: inner\nContent-Type: text/plain\n\nx\n"},
         {"mbox envelope line", "From someone Mon Jan  1 00:00:00 2024\nSubject: s\n\nbody\n", ""},
+        {"boundary in RFC 2231 form",
+         "Content-Type: multipart/mixed; boundary*=us-ascii''a%2Db\n\n--a-b\nContent-Type: text\n\nx\n--a-b--\n",
+         "Content-Type: multipart/mixed; boundary*=us-ascii''a%2Db\n\n--a-b\nContent-Type: text/plain\n\nx\n--a-b--\n"},
+        {"boundary in continued RFC 2231 form",
+         "Content-Type: multipart/mixed; boundary*0=a; boundary*1=b\n\n--ab\nContent-Type: text\n\nx\n--ab--\n",
+         "Content-Type: multipart/mixed; boundary*0=a; boundary*1=b\n\n--ab\nContent-Type: text/plain\n\nx\n--ab--\n"},
+        {"boundary that never comes",
+         "Content-Type: multipart/mixed; boundary=zz\n\nplain words\n",
+         "Content-Type: text/plain; boundary=zz\n\nplain words\n"},
     };
     for (const auto& c : cases) {
         std::string raw = c.in;
