@@ -83,6 +83,10 @@ TEST_F(ResumeStateTest, OneBoundPerFolder) {
     EXPECT_EQ(cli::LoadResumeFrom(file, "Inbox").value_or(""), "2005-04-01");
     EXPECT_EQ(cli::LoadResumeFrom(file, "Mail/Sent").value_or(""), "2004-01-01");
     EXPECT_FALSE(cli::LoadResumeFrom(file, "Other").has_value());
+    // A folder named like a comment keeps its bound (found by fuzzing: it was read as one).
+    cli::SaveResumeFrom(file, "#archive", "2006-01-01");
+    EXPECT_EQ(cli::LoadResumeFrom(file, "#archive").value_or(""), "2006-01-01");
+    EXPECT_EQ(cli::LoadResumeFrom(file, "Inbox").value_or(""), "2005-04-01");
 }
 
 // ---- the program itself ----
@@ -134,6 +138,20 @@ TEST_F(CliProgram, ExportsTheFixture) {
     ASSERT_EQ(Run(Export()), 0) << Err;
     EXPECT_EQ(Listing(Path("out/2005")).size(), 6u);
     EXPECT_EQ(Listing(Path("out/atts")).size(), 4u);
+}
+
+TEST_F(CliProgram, PathsOfEveryScriptAreKeptWhole) {
+    // Once "??" each: the two roots merged into one folder, and the store "did not exist".
+    std::filesystem::create_directories(std::filesystem::u8path(Path("\u90AE\u4EF6")));
+    std::filesystem::copy_file(Fixture, std::filesystem::u8path(Path("\u90AE\u4EF6/\u0410\u0440\u0445\u0438\u0432.mbox")));
+    for (const char* root : {"\u65E5\u672C", "\u4E2D\u56FD"})
+        ASSERT_EQ(Run("--store '" + Path("\u90AE\u4EF6/\u0410\u0440\u0445\u0438\u0432.mbox") +
+                      "' --folder \u0410\u0440\u0445\u0438\u0432 --out '" + Path(root) + "' -q"),
+                  0)
+            << Err;
+    EXPECT_EQ(Listing(Path("\u65E5\u672C/2006")), (std::vector<std::string>{"m200601021000_Report_2006.htm"}));
+    EXPECT_EQ(Listing(Path("\u4E2D\u56FD/2006")), (std::vector<std::string>{"m200601021000_Report_2006.htm"}));
+    EXPECT_FALSE(std::filesystem::exists(Path("??")));
 }
 
 TEST_F(CliProgram, FiltersAndResume) {
