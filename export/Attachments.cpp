@@ -20,6 +20,7 @@ struct SavedFile {
     std::string FinalName;
     bool Reused = false;
     platform::FileInfo Info; // of the final file, for the link's title
+    std::uint32_t Crc = 0;   // of its bytes, for the archive's manifest
 };
 
 // Saves one attachment and settles its final name. Throws when no final file exists
@@ -70,7 +71,7 @@ SavedFile SaveOne(outlook::Attachment& attachment, const std::string& dir, const
         if (candidate && !lookedNow && sameSize(*candidate)) candidate = index.LookAgain(path);
         if (candidate) {
             if (sameSize(*candidate) && index.Crc(path, *candidate) == contentCrc())
-                return SavedFile{name, true, *candidate};
+                return SavedFile{name, true, *candidate, contentCrc()};
             continue;
         }
         if (content) {
@@ -85,13 +86,14 @@ SavedFile SaveOne(outlook::Attachment& attachment, const std::string& dir, const
             const auto info = platform::GetFileInfo(path);
             if (!info) throw EWriteError("The saved attachment is gone: " + path);
             index.Remember(path, *info);
-            return SavedFile{name, false, *info};
+            return SavedFile{name, false, *info, contentCrc()};
         }
         // A rename keeps the file's size and time: the temporary file's facts are the final's.
+        const std::uint32_t finalCrc = contentCrc();
         if (!platform::RenameFilePath(tempPath, path)) throw EWriteError("Cannot save the attachment as " + path);
         removeTemporary.path = nullptr;
         index.Remember(path, *temp);
-        return SavedFile{name, false, *temp};
+        return SavedFile{name, false, *temp, finalCrc};
     }
 }
 
@@ -99,7 +101,7 @@ enum class Share { Links, Pictures };
 
 std::string SaveAll(outlook::AttachmentCollection& collection, Share share, const std::string& dir,
                     const std::string& linkPrefix, AttachmentCounts* counts, SavedFileIndex* savedFiles,
-                    std::vector<AttachmentFailure>* failures) {
+                    std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* savedList) {
     // Without a run's index, one for these attachments only: the search is the same.
     SavedFileIndex ownIndex;
     SavedFileIndex& files = savedFiles ? *savedFiles : ownIndex;
@@ -141,6 +143,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
             if (!result.empty()) result += "; ";
             result += fragment;
             if (counts) ++(saved.Reused ? counts->Reused : counts->Saved);
+            if (savedList) savedList->push_back({dir + saved.FinalName, saved.Info.Size, saved.Crc, picture});
         } catch (const EFileError& e) {
             if (e.DiskFull()) throw; // nothing more can be saved: the run stops
             if (failures) failures->push_back({fileName, e.what()});
@@ -288,18 +291,18 @@ SafeAttachmentName SafeNameOf(const std::string& name) {
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                             const std::string& exportRoot, const std::string& attachmentsDir,
                             AttachmentCounts* counts, SavedFileIndex* index,
-                            std::vector<AttachmentFailure>* failures) {
+                            std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved) {
     const std::string dir = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(exportRoot) + attachmentsDir);
     // With no attachments name the files lie in the root itself, one level above the page.
     const std::string linkPrefix = attachmentsDir.empty() ? "../" : "../" + UrlEncodePath(attachmentsDir) + "/";
-    return SaveAll(collection, Share::Links, dir, linkPrefix, counts, index, failures);
+    return SaveAll(collection, Share::Links, dir, linkPrefix, counts, index, failures, saved);
 }
 
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                              const std::string& yearDir, AttachmentCounts* counts, SavedFileIndex* index,
-                             std::vector<AttachmentFailure>* failures) {
+                             std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved) {
     const std::string dir = IncludeTrailingPathDelimiter(yearDir) + "attsimgs" + platform::PathDelim;
-    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, index, failures);
+    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, index, failures, saved);
 }
 
 } // namespace quillmark

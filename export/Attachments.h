@@ -91,20 +91,31 @@ struct AttachmentFailure {
     std::string Reason;
 };
 
+// A file an attachment was saved as (or found already saved as), for the archive's manifest.
+struct SavedAttachment {
+    std::string Path; // the file's full path
+    std::int64_t Size = 0;
+    std::uint32_t Crc = 0;
+    bool Picture = false;
+};
+
 // Saves the non-picture attachments into exportRoot + attachmentsDir and returns their
 // links, joined by "; ". params is the tag's parameter list, accepted and not used.
 // A failure of one attachment costs that attachment its link and is added to failures
 // (the others are saved all the same); without a failures list it goes unreported. A full
-// disk is not absorbed: its EFileError ends the call, as nothing more can be saved.
+// disk is not absorbed: its EFileError ends the call, as nothing more can be saved. Every
+// file linked is added to saved, when given.
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                             const std::string& exportRoot, const std::string& attachmentsDir,
                             AttachmentCounts* counts = nullptr, SavedFileIndex* index = nullptr,
-                            std::vector<AttachmentFailure>* failures = nullptr);
+                            std::vector<AttachmentFailure>* failures = nullptr,
+                            std::vector<SavedAttachment>* saved = nullptr);
 
 // Saves the picture attachments into yearDir + "/attsimgs/" and returns picture tags,
-// joined by "; ". Failures as SaveAttachments.
+// joined by "; ". Failures and saved files as SaveAttachments.
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                              const std::string& yearDir, AttachmentCounts* counts = nullptr,
-                             SavedFileIndex* index = nullptr, std::vector<AttachmentFailure>* failures = nullptr);
+                             SavedFileIndex* index = nullptr, std::vector<AttachmentFailure>* failures = nullptr,
+                             std::vector<SavedAttachment>* saved = nullptr);
 
 } // namespace quillmark

@@ -7,6 +7,9 @@
 #include "export/PagePlacer.h"
 #include "export/PageWriter.h"
 #include "export/RootGuard.h"
+#ifdef QUILLMARK_HAVE_ARCHIVE
+#include "archive/Manifest.h"
+#endif
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
 #include "platform/Cp1252.h"
@@ -197,6 +200,13 @@ struct ExportRun::Impl {
     std::vector<ExportFailure> NewFailures;
     // Used on the page writer's thread only.
     PagePlacer Placer;
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The root's archive: a row per page written (on the writer's thread), and what
+    // OnlyNew passes over.
+    std::unique_ptr<Manifest> Archive;
+    std::unordered_set<std::string> Archived; // identities of this folder's archived mails
+#endif
+    std::vector<SavedAttachment> SavedNow; // files the current mail's page links
     // Mails of this run by Message-ID and content: the same mail twice in a folder (after an
     // import or a merge) makes one page.
     std::unordered_set<std::string> SeenMails;
@@ -302,6 +312,25 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
     tags.Charset = TemplateCharset(inputs);
+    impl_->SavedNow.clear();
+    tags.SavedAttachments = &impl_->SavedNow;
+    bool onlyNew = false;
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    impl_->Archive = std::make_unique<Manifest>(inputs.ExportRoot);
+    impl_->Archived.clear();
+    if (inputs.OnlyNew) {
+        impl_->Archived = impl_->Archive->IdentitiesOf(impl_->StoreKey);
+        onlyNew = !impl_->Archived.empty();
+    }
+#endif
+    // By identity where the archive knows the folder; else by the stored bound, as before.
+    double fromBound = fromTime;
+    if (inputs.OnlyNew && !onlyNew)
+        fromBound = std::max(fromBound, TryParseDateTime(inputs.ResumeFromText).value_or(0.0));
+    // The From bound handed back is the latest mail time seen, but never a time after the
+    // run's start: one mail with a date in the future (a wrong clock, spam) would otherwise
+    // move the bound past every mail still to come.
+    const double now = platform::NowLocal();
 
     const int count = CurrentFolder->Items()->Count();
     stats_.ItemCount = count;
@@ -320,6 +349,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         stats_.PicturesReused = impl_->Pictures.Reused;
     };
     double mailTime = 0;
+    // The From bound moves to the latest mail seen, not to the last in the folder's order:
+    // a folder is not always in date order.
+    double latestTime = 0;
     try {
         for (int index = 1; index <= count; ++index) {
             ReportFailures();
@@ -327,6 +359,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             host_.ProcessPendingEvents();
             if (StopRequested) {
                 writer.Finish();
+#ifdef QUILLMARK_HAVE_ARCHIVE
+                impl_->Archive->Commit();
+#endif
                 ReportFailures();
                 takeCounts();
                 return ExportOutcome::Stopped;
@@ -346,17 +381,24 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
             if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
             stats_.LastMailTime = mailTime;
+            if (mailTime <= now) latestTime = std::max(latestTime, mailTime);
             const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
             const std::string subject = platform::Utf8FromUtf16(mail->GetText(outlook::dispid::Subject));
 
             const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
-                                bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
+                                bodyLength >= minBodyLength && mailTime >= fromBound && mailTime <= toTime;
             host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
                              passes ? 0 : 1);
             if (!passes) {
                 ++stats_.Filtered;
                 continue;
             }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+            if (onlyNew && impl_->Archived.count(MailIdentity(*mail, mailTime, subject))) {
+                ++stats_.AlreadyArchived;
+                continue;
+            }
+#endif
             if (IsRepeatedMail(*mail, mailTime, subject)) {
                 ++stats_.Duplicates;
                 continue;
@@ -365,6 +407,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             takeCounts();
         }
         writer.Finish();
+#ifdef QUILLMARK_HAVE_ARCHIVE
+        impl_->Archive->Commit();
+#endif
     } catch (const EFileError& e) {
         if (!e.DiskFull()) throw;
         // A full disk: whatever was handed to the writer before is settled (those pages fail
@@ -374,6 +419,12 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
             writer.Finish();
         } catch (const std::exception&) {
         }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+        try {
+            impl_->Archive->Commit(); // the rows of the pages written stay true
+        } catch (const std::exception&) {
+        }
+#endif
         ReportFailures();
         takeCounts();
         host_.ShowStatus("Stopped: the disk is full", 1);
@@ -386,7 +437,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 
     if (stats_.Failed > 0) {
         // The From bound must not pass a mail that was not written: it stays at the earliest.
-        double from = mailTime;
+        double from = latestTime;
         for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
         host_.SetFromText(DateTimeToText(from));
         const ExportFailure& first = stats_.Failures.front();
@@ -395,7 +446,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
                          1);
         return ExportOutcome::Failed;
     }
-    host_.SetFromText(DateTimeToText(mailTime));
+    host_.SetFromText(DateTimeToText(latestTime));
     host_.ShowStatus("ok", 0);
     return ExportOutcome::Completed;
 }
@@ -429,6 +480,40 @@ bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const s
     return !impl_->SeenMails.insert(platform::Utf8FromUtf16(messageId) + "\n" + buf).second;
 }
 
+#ifdef QUILLMARK_HAVE_ARCHIVE
+ManifestMail ExportRun::ArchiveRow(const ExportInputs& inputs, const std::string& root, double mailTime,
+                                   const std::string& subject) {
+    namespace d = outlook::dispid;
+    outlook::MailItem& mail = *CurrentMailItem;
+    auto text = [&mail](outlook::DispId id) { return platform::Utf8FromUtf16(mail.GetText(id)); };
+    ManifestMail row;
+    row.StoreKey = impl_->StoreKey;
+    row.Identity = MailIdentity(mail, mailTime, subject);
+    row.Folder = inputs.FolderPath.empty() ? platform::Utf8FromUtf16(CurrentFolder->Name()) : inputs.FolderPath;
+    row.Received = mailTime;
+    const double sent = mail.GetDate(d::SentOn);
+    row.Sent = sent > 0 && sent < outlook::AbsentDateThreshold ? sent : 0;
+    row.Sender = text(d::SenderName);
+    row.Recipients = text(d::To);
+    const std::string cc = text(d::CC);
+    if (!cc.empty()) row.Recipients += (row.Recipients.empty() ? "" : "; ") + cc;
+    row.Subject = subject;
+    row.Size = mail.GetInt(d::Size);
+    row.MessageId = text(d::InternetMessageID);
+    row.InReplyTo = text(d::InReplyToID);
+    row.References = text(d::InternetReferences);
+    row.Text = text(d::Body);
+    // Paths relative to the root, "/" between names, as links in the index want them.
+    for (const auto& f : impl_->SavedNow) {
+        std::string rel = f.Path.compare(0, root.size(), root) == 0 ? f.Path.substr(root.size()) : f.Path;
+        for (char& c : rel)
+            if (c == '\\') c = '/';
+        row.Files.push_back({rel, f.Size, f.Crc, f.Picture});
+    }
+    return row;
+}
+#endif
+
 bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                            PageWriter& writer) {
     const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
@@ -450,6 +535,7 @@ bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTim
     // without it would lose it in silence.
     auto& producer = impl_->PPMail;
     impl_->AttachmentFailures.clear();
+    impl_->SavedNow.clear();
     if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
     std::string expanded;
     try {
@@ -481,11 +567,27 @@ bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTim
     // scripts): a page it wrote for this mail is this mail's page still.
     std::string legacyName = PageFileName(mailTime, subject, NameScript::Latin);
     if (legacyName == pageName) legacyName.clear();
-    writer.Write(bytes, [this, dir, pageName, legacyName, owner, text = std::move(expanded), mailTime,
-                         charset = tags.Charset, failure = std::move(failure)]() mutable {
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    ManifestMail row = ArchiveRow(inputs, root, mailTime, subject);
+#endif
+    writer.Write(bytes, [this, dir, year, pageName, legacyName, owner, text = std::move(expanded), mailTime,
+                         charset = tags.Charset, failure = std::move(failure)
+#ifdef QUILLMARK_HAVE_ARCHIVE
+                         ,
+                         row = std::move(row)
+#endif
+    ]() mutable {
         try {
-            impl_->Placer.Place(dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset),
-                                mailTime, legacyName);
+            const std::string placed = impl_->Placer.Place(
+                dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset), mailTime,
+                legacyName);
+#ifdef QUILLMARK_HAVE_ARCHIVE
+            // Recorded once the page is on disk: the archive never lists a page that is not.
+            row.Page = year + "/" + placed;
+            impl_->Archive->Record(row);
+#else
+            (void)placed;
+#endif
         } catch (const EFileError& e) {
             if (e.DiskFull()) throw EWriteError(failure.Text() + e.what(), true);
             failure.Reason = e.what();

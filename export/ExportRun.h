@@ -22,6 +22,7 @@
 namespace quillmark {
 
 class PageWriter;
+struct ManifestMail;
 
 // The application's identity as the tags and the footer show it: what the version block
 // and the start-up paths hold.
@@ -45,6 +46,14 @@ struct ExportInputs {
     std::string ExportRoot;                     // "Emaildir"
     std::string AttachmentsDir = "atts";        // "Eattdir", a name below the root
     std::string FromText;                       // "Edat1"
+    // Export only the mails the root's archive does not hold yet (by their identity, whatever
+    // their dates and order). Where the archive holds no mail of this folder yet (a root made
+    // by an earlier version, or a new folder), ResumeFromText bounds the run instead, as the
+    // From bound of earlier versions did.
+    bool OnlyNew = false;
+    std::string ResumeFromText;
+    // The folder's display path, for the archive's index ("" : the folder's name).
+    std::string FolderPath;
     std::string ToText;                         // "Edat2"
     std::string SizeText;                       // "Esize"
     std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
@@ -71,6 +80,7 @@ struct ExportStats {
     int Filtered = 0;         // mail items that failed a filter
     int NotMail = 0;          // items without the mail-item interface
     int Duplicates = 0;       // mails met before in this run (same Message-ID and content): one page
+    int AlreadyArchived = 0;  // with OnlyNew: mails the archive holds already, passed over
     int AttachmentsSaved = 0; // attachment files newly written
     int AttachmentsReused = 0;// attachments found already saved (same size and CRC-32)
     int PicturesSaved = 0;    // picture files newly written
@@ -145,6 +155,11 @@ public:
 private:
     struct Impl;
     bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The archive's row for the current mail, its page name still to come.
+    ManifestMail ArchiveRow(const ExportInputs& inputs, const std::string& root, double mailTime,
+                            const std::string& subject);
+#endif
     // False when the page was held back (an attachment failed; the failure is recorded).
     bool ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                     PageWriter& writer);

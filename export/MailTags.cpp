@@ -108,14 +108,15 @@ std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, c
     case K::Attachments: {
         auto collection = mail.Attachments();
         return collection ? SaveAttachments(*collection, tagParams, context.ExportRoot, context.AttachmentsDir,
-                                            context.Attachments, context.SavedFiles, context.AttachmentFailures)
+                                            context.Attachments, context.SavedFiles, context.AttachmentFailures,
+                                            context.SavedAttachments)
                           : std::string();
     }
     case K::Images: {
         auto collection = mail.Attachments();
         return collection
                    ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles,
-                                      context.AttachmentFailures)
+                                      context.AttachmentFailures, context.SavedAttachments)
                    : std::string();
     }
     case K::DateTimes: {

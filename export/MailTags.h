@@ -29,6 +29,8 @@ struct MailTagContext {
     // Optional: attachments that could not be saved are added here (the run then holds the
     // page back); without it they are left out of the page unreported.
     std::vector<AttachmentFailure>* AttachmentFailures = nullptr;
+    // Optional: every file the attachment tags link is added here.
+    std::vector<SavedAttachment>* SavedAttachments = nullptr;
     // The set the template declares: every value a tag gives is put into it.
     PageCharset Charset = PageCharset::Windows1252;
 };

@@ -281,7 +281,11 @@ int Run(int argc, char** argv) {
     for (const outlook::FolderNode* n = node; n; n = n->Parent)
         stateKey = n->Text + (stateKey.empty() ? "" : "/" + stateKey);
     if (o.From) in.FromText = *o.From;
-    else if (o.Resume) in.FromText = LoadResumeFrom(stateFile, stateKey).value_or("");
+    if (o.Resume) in.ResumeFromText = LoadResumeFrom(stateFile, stateKey).value_or("");
+    // --resume exports what the archive does not hold yet; the stored bound only serves a
+    // root whose archive does not know the folder (made by an earlier version).
+    in.OnlyNew = o.Resume;
+    in.FolderPath = trimmed;
     in.ToText = o.To;
     in.SizeText = o.MinBody;
     for (const auto& s : o.Subjects) in.SubjectLines.push_back(s);
@@ -318,6 +322,7 @@ int Run(int argc, char** argv) {
                   << "Filtered:           " << s.Filtered << '\n'
                   << "Not mail:           " << s.NotMail << '\n'
                   << "Duplicates:         " << s.Duplicates << '\n'
+                  << "Already archived:   " << s.AlreadyArchived << '\n'
                   << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused
                   << ")\n"
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"

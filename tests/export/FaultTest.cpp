@@ -25,13 +25,17 @@ using outlook::dispid::Subject;
 
 double At(int y, int mo, int d, int h = 0, int mi = 0) { return *TryEncodeDateTime(y, mo, d, h, mi, 0); }
 
-// Every file below dir, by its path relative to dir.
+// Every file below dir, by its path relative to dir; the archive's database is left out
+// (its bytes are SQLite's business; its rows are compared where they matter).
 std::vector<std::string> TreeOf(const std::filesystem::path& dir) {
     std::vector<std::string> files;
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
-         it != std::filesystem::recursive_directory_iterator(); ++it)
-        if (it->is_regular_file()) files.push_back(std::filesystem::relative(it->path(), dir).generic_string());
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const std::string rel = std::filesystem::relative(it->path(), dir).generic_string();
+        if (rel.rfind(".quillmark/", 0) == 0) continue;
+        if (it->is_regular_file()) files.push_back(rel);
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -459,11 +463,12 @@ TEST_F(ProgramFaultTest, MailThatCannotBeWrittenIsNamedAndResumedFrom) {
     EXPECT_NE(Out.find("Result:             finished with failures"), std::string::npos) << Out;
     EXPECT_EQ(TreeOf(Root / "out" / "2006").size(), 1u);
 
-    // Made good, the next --resume run starts at the earliest mail not written, not after
-    // the last one, and writes all five.
+    // Made good, the next --resume run writes the five mails the archive does not hold, and
+    // only those.
     std::filesystem::remove(Path("out/2005"));
     ASSERT_EQ(Run(args), 0) << Err;
-    EXPECT_NE(Out.find("Exported:           6"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Exported:           5"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Already archived:   1"), std::string::npos) << Out;
     EXPECT_EQ(Err, "");
 }
 
@@ -473,7 +478,7 @@ TEST_F(ProgramFaultTest, ARealFullDiskStopsTheRunCleanly) {
     if (std::system("unshare -m true >/dev/null 2>&1") != 0) GTEST_SKIP() << "cannot make a mount namespace here";
     MakeStore(80);
     std::filesystem::create_directories(Path("small"));
-    const std::string script = "mount -t tmpfs -o size=96k tmpfs '" + Path("small") + "' || exit 99; '" +
+    const std::string script = "mount -t tmpfs -o size=320k tmpfs '" + Path("small") + "' || exit 99; '" +
                                std::string(QUILLMARK_EXPORT_EXE) + "' " + Export(Path("small/out"), "-q") +
                                " 2>'" + Path("stderr") + "'; echo $? >'" + Path("rc") + "'; cp -a '" +
                                Path("small/out") + "' '" + Path("copy") + "'";
@@ -482,7 +487,10 @@ TEST_F(ProgramFaultTest, ARealFullDiskStopsTheRunCleanly) {
     if (status != 0) GTEST_SKIP() << "cannot mount a small file system here";
     EXPECT_EQ(std::atoi(ReadFile(Path("rc")).c_str()), 1);
     const std::string err = ReadFile(Path("stderr"));
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    // The pages or the archive's database meet the full disk first, whichever it is.
+    EXPECT_TRUE(err.find("No space left on device") != std::string::npos ||
+                err.find("no space left on the disk") != std::string::npos)
+        << err;
     EXPECT_NE(err.find("The export stopped"), std::string::npos) << err;
     const auto pages = TreeOf(Root / "copy");
     EXPECT_GT(pages.size(), 2u); // it did get going

@@ -115,5 +115,29 @@ TEST_F(PageIdentityTest, ManyMailsOfOneNameAreAllKeptAndFindTheirPagesAgain) {
     EXPECT_EQ(Listing(Path("out/2020")).back(), "m202001060900_Weekly_report_99.htm");
 }
 
+#ifdef QUILLMARK_HAVE_ARCHIVE
+TEST_F(PageIdentityTest, OnlyNewMailsAreExportedWhateverTheirDatesAndOrder) {
+    // A folder out of date order, exported once.
+    for (auto [id, day] : {std::pair{u"a", 20}, {u"b", 5}, {u"c", 25}, {u"d", 10}}) {
+        Mail(*first, id, u"mail")->SetDate(ReceivedTime, *TryEncodeDateTime(2020, 1, day, 9, 0, 0));
+    }
+    in.OnlyNew = true;
+    ASSERT_EQ(Run(*first), ExportOutcome::Completed);
+    EXPECT_EQ(stats.Exported, 4);
+    // Mails arrive dated before every mail there is, between them, and after them: nothing
+    // already archived is written again, nothing new is passed over.
+    Mail(*first, u"early", u"new")->SetDate(ReceivedTime, *TryEncodeDateTime(2019, 12, 1, 9, 0, 0));
+    Mail(*first, u"between", u"new")->SetDate(ReceivedTime, *TryEncodeDateTime(2020, 1, 15, 9, 0, 0));
+    Mail(*first, u"late", u"new")->SetDate(ReceivedTime, *TryEncodeDateTime(2020, 2, 1, 9, 0, 0));
+    ASSERT_EQ(Run(*first), ExportOutcome::Completed);
+    EXPECT_EQ(stats.Exported, 3);
+    EXPECT_EQ(stats.AlreadyArchived, 4);
+    ASSERT_EQ(Run(*first), ExportOutcome::Completed);
+    EXPECT_EQ(stats.Exported, 0);
+    // The bound handed back is the latest mail time, not the last mail's in the folder.
+    EXPECT_EQ(host.FromText, "2020-02-01 09:00:00");
+}
+#endif
+
 } // namespace
 } // namespace quillmark::testing
