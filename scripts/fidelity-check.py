@@ -196,6 +196,9 @@ def expected_date(msg):
     return when.astimezone(dt.timezone.utc).strftime("%Y-%m-%d %H:%M")
 
 
+SIGNATURES = {"application/pgp-signature", "application/pkcs7-signature", "application/x-pkcs7-signature"}
+
+
 def leaves(part, parent=None):
     if part.get_content_maintype() == "multipart":
         # A multipart whose boundary never comes holds no parts: its text is not a file.
@@ -222,6 +225,8 @@ def expected_body_and_attachments(msg):
         if body is not None and parent is not None and parent.get_content_subtype() == "alternative" \
                 and any(p is body for p in parent.get_payload()) and part.get_content_maintype() == "text":
             continue  # the other form of the body
+        if part.get_content_type() in SIGNATURES:
+            continue  # a signature checks the mail; it is no file of the mail
         if part.get_content_type() == "application/ms-tnef":
             tnef = True
         if part.get_content_maintype() == "message":
