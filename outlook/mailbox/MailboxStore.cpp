@@ -362,22 +362,41 @@ private:
     std::string name_;
 };
 
+// A file with a Maildir message name ("unique:2,FLAGS", or "!" for ":"): a mail by that
+// convention. The key is the unique part; the flags say whether it was read.
+bool MaildirMessage(const fs::path& dir, const std::string& n, bool isNew, FilesFolderIndex::File& file) {
+    if (n.empty() || n[0] == '.') return false;
+    if (!IsFile(dir / n)) return false;
+    auto colon = n.find(":2,");
+    if (colon == std::string::npos) colon = n.find("!2,");
+    const std::string flags = colon == std::string::npos ? "" : n.substr(colon + 3);
+    const ReadFlag flag =
+        isNew ? ReadFlag::Unread : (flags.find('S') != std::string::npos ? ReadFlag::Read : ReadFlag::Unread);
+    file = {dir / n, colon == std::string::npos ? n : n.substr(0, colon), flag};
+    return true;
+}
+
+// Mail files with Maildir names lying in the folder itself rather than in cur/ or new/, as
+// some tools keep them (notmuch's trees do): they are mail all the same, and an archiver
+// that passed over them would lose them.
+void AddLooseMaildirMessages(const fs::path& dir, std::vector<FilesFolderIndex::File>& files) {
+    for (const auto& n : SortedNames(dir)) {
+        if (n.find(":2,") == std::string::npos && n.find("!2,") == std::string::npos) continue;
+        FilesFolderIndex::File file;
+        if (MaildirMessage(dir, n, false, file)) files.push_back(std::move(file));
+    }
+}
+
 std::unique_ptr<FolderIndex> MaildirIndex(const fs::path& dir, const std::string& name) {
     std::vector<FilesFolderIndex::File> files;
     for (const char* sub : {"cur", "new"}) {
         const bool isNew = std::string(sub) == "new";
         for (const auto& n : SortedNames(dir / sub)) {
-            if (n.empty() || n[0] == '.') continue;
-            if (!IsFile(dir / sub / n)) continue;
-            // "unique:2,FLAGS" ("!" instead of ":" where ":" cannot be in a file name).
-            auto colon = n.find(":2,");
-            if (colon == std::string::npos) colon = n.find("!2,");
-            const std::string flags = colon == std::string::npos ? "" : n.substr(colon + 3);
-            ReadFlag flag = isNew ? ReadFlag::Unread
-                                  : (flags.find('S') != std::string::npos ? ReadFlag::Read : ReadFlag::Unread);
-            files.push_back({dir / sub / n, colon == std::string::npos ? n : n.substr(0, colon), flag});
+            FilesFolderIndex::File file;
+            if (MaildirMessage(dir / sub, n, isNew, file)) files.push_back(std::move(file));
         }
     }
+    AddLooseMaildirMessages(dir, files);
     std::sort(files.begin(), files.end(),
               [](const auto& a, const auto& b) { return a.path.filename().string() < b.path.filename().string(); });
     return std::make_unique<FilesFolderIndex>(std::move(files), name);
@@ -391,6 +410,7 @@ std::unique_ptr<FolderIndex> EmlIndex(const fs::path& dir, const std::string& na
         if (!IsFile(dir / n)) continue;
         files.push_back({dir / n, n, ReadFlag::Unknown});
     }
+    AddLooseMaildirMessages(dir, files);
     return std::make_unique<FilesFolderIndex>(std::move(files), name);
 }
 
@@ -551,7 +571,8 @@ private:
                 } else {
                     ref.kind = IsMaildir(p) ? Kind::Maildir : Kind::Directory;
                 }
-            } else if (IsMboxFile(p)) {
+            } else if (n.find(":2,") == std::string::npos && n.find("!2,") == std::string::npos && IsMboxFile(p)) {
+                // (A file with a Maildir message name is a mail of this folder, not an mbox.)
                 ref.kind = Kind::Mbox;
             } else {
                 continue;

@@ -128,6 +128,18 @@ TEST(MailboxStore, MaildirPlusPlusTreeWithImpliedParents) {
     EXPECT_THROW(o.store->GetFolderFromID(u"P||Lis"), EStoreError);
 }
 
+TEST(MailboxStore, MailWithMaildirNamesOutsideCurAndNewIsNotLost) {
+    // Trees some tools keep (notmuch's among them): Maildir-named mail loose in a Maildir
+    // folder and in plain subdirectories, one of them starting like an mbox.
+    TempDir dir;
+    dir.Write("Mail/cur/1000.b:2,S", Mail("in-cur"));
+    dir.Write("Mail/01:2,", Mail("loose"));
+    dir.Write("Mail/bar/17:2,", "From someone Mon Mar  7 10:00:00 2005\n" + Mail("loose-in-dir"));
+    dir.Write("Mail/bar/notes.txt", "not mail");
+    Opened o(dir.Ansi("Mail"));
+    EXPECT_EQ(o.Tree(), "Mail[loose,in-cur](bar[loose-in-dir])"); // in file-name order
+}
+
 TEST(MailboxStore, MaildirPlusPlusNamesInModifiedUtf7) {
     TempDir dir;
     dir.Write("Mail/cur/1:2,S", Mail("top"));
