@@ -64,13 +64,13 @@ def read_eml_dir(path):
 
 
 def read_maildir(path):
-    """cur/ and new/ only, as any Maildir reader; the key is the unique part of the name."""
+    """cur/ and new/, and files with Maildir names (":2,") lying beside them, as some trees
+    keep mail there and the exporter reads it; the key is the unique part of the name."""
     mails = {}
-    for sub in ("cur", "new"):
-        d = path / sub
+    for d in (path / "cur", path / "new", path):
         if d.is_dir():
             for p in sorted(d.iterdir()):
-                if p.is_file() and not p.name.startswith("."):
+                if p.is_file() and not p.name.startswith(".") and (d != path or ":2," in p.name):
                     mails[p.name.split(":", 1)[0]] = p.read_bytes()
     return mails
 
