@@ -20,7 +20,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 count=10000
 memory=0
 repeat=3
-work="$root/archive/bench"
+work="$root/out/bench"
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --count) count="$2"; shift 2 ;;

@@ -14,7 +14,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 store=""
 folder="store/Inbox"
-out="$root/archive/browser-check"
+out="$root/out/browser-check"
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --store) store="$2"; shift 2 ;;
