@@ -4,6 +4,8 @@
 #include "outlook/mailbox/GMimeSupport.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "text/CodePage.h"
+#include "text/HtmlText.h"
 
 #include <algorithm>
 #include <array>
@@ -45,18 +47,7 @@ double LocalOrNone(double utc) { return utc == 0.0 ? OutlookNoDate : platform::U
 // else read as Windows-1252 (what unlabelled 8-bit mail nearly always is).
 std::string MakeUtf8(std::string bytes) {
     if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
-    gsize written = 0;
-    gchar* converted =
-        g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", "WINDOWS-1252", nullptr, &written, nullptr);
-    if (converted) {
-        std::string out(converted, written);
-        g_free(converted);
-        return out;
-    }
-    gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
-    std::string out(valid);
-    g_free(valid);
-    return out;
+    return text::Utf8FromCodePage(bytes, text::codepage::Windows1252);
 }
 
 WideString Wide(std::string_view utf8) { return platform::Utf16FromUtf8(utf8); }
@@ -579,7 +570,7 @@ void MimeMailItem::ReadParts() {
     }
     if (body) {
         const std::string text = TextOf(GMIME_PART(body->Object));
-        body_ = Wide(ToCrLf(fromHtml ? HtmlToText(text) : text));
+        body_ = Wide(fromHtml ? text::HtmlToText(text) : ToCrLf(text));
     }
 
     int generated = 0;
