@@ -3,7 +3,9 @@
 #include "platform/Exceptions.h"
 #include "SrcLib/FastStrings.h"
 #include "platform/FileSystem.h"
+#include "platform/Cp1252.h"
 #include "platform/Regional.h"
+#include "platform/Unicode.h"
 
 #include <array>
 #include <cmath>
@@ -76,16 +78,85 @@ std::array<char, 256> MakeSanitizeTable() {
 
 bool IsNameDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
 
+// Characters beyond Windows-1252 that names keep: letters, marks and digits of every script,
+// emoji and other symbols. Everything else there (punctuation, spaces, controls, invisible
+// and direction-changing characters) is no part of a safe name.
+bool IsKeptNameCharacter(char32_t ch) {
+    struct Range {
+        char32_t First, Last;
+    };
+    static constexpr Range kRanges[] = {
+#include "SrcLib/NameChars.inc"
+    };
+    std::size_t lo = 0, hi = std::size(kRanges);
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (ch < kRanges[mid].First)
+            hi = mid;
+        else if (ch > kRanges[mid].Last)
+            lo = mid + 1;
+        else
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-std::string SanitizeFileName(const std::string& text) {
+std::string SanitizeFileName(const std::string& text, NameScript script) {
+    // Characters of Windows-1252 go through the one table (so names of Latin mail are what
+    // they always were); a character beyond it was once "?" and so "-", and still is unless
+    // it is a letter, digit or symbol that names now keep.
     static const std::array<char, 256> kTable = MakeSanitizeTable();
-    std::string s(text.size(), '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) s[i] = kTable[static_cast<unsigned char>(text[i])];
+    std::string s;
+    s.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            s += kTable[b];
+            ++i;
+            continue;
+        }
+        const char32_t ch = platform::unicode::NextUtf8(text, i);
+        const int code = ch == platform::unicode::kBad ? -1 : platform::cp1252::FromUnicode(ch);
+        if (code >= 0)
+            s += kTable[static_cast<unsigned char>(code)];
+        else if (script == NameScript::Unicode && IsKeptNameCharacter(ch))
+            platform::unicode::AppendUtf8(s, ch);
+        else
+            s += '-';
+    }
     std::size_t lead = 0;
     while (s.size() - lead > 4 && s[lead] == '_') ++lead;
     s.erase(0, lead);
     return ReplaceAll("__", "_", s);
+}
+
+std::string Utf8Prefix(const std::string& text, std::size_t maxCharacters) {
+    std::size_t i = 0;
+    for (std::size_t n = 0; n < maxCharacters && i < text.size(); ++n) platform::unicode::NextUtf8(text, i);
+    return text.substr(0, i);
+}
+
+std::string LowerCaseText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        const char32_t ch = platform::unicode::NextUtf8(text, i);
+        const int code = ch == platform::unicode::kBad ? -1 : platform::cp1252::FromUnicode(ch);
+        if (code >= 0)
+            platform::unicode::AppendUtf8(out, platform::cp1252::ToUnicode(platform::cp1252::Lower(static_cast<unsigned char>(code))));
+        else
+            out.append(text, start, i - start);
+    }
+    return out;
 }
 
 std::string FileBaseName(const std::string& path) {
@@ -203,7 +274,7 @@ StartupPaths ComputeStartup(const std::string& exe) {
     std::string dir = exe.substr(0, cut);
     if (!dir.empty() && dir.find(":") == std::string::npos && !platform::IsPathDelimiter(dir[0])) {
         // Made absolute against the working directory.
-        dir = IncludeTrailingPathDelimiter(platform::AnsiPath(std::filesystem::current_path())) + dir;
+        dir = IncludeTrailingPathDelimiter(platform::Utf8Path(std::filesystem::current_path())) + dir;
     }
     if (dir.rfind("\\\\?\\", 0) == 0) dir.erase(0, 4);
     s.applicationDir = dir;

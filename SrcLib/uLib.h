@@ -17,8 +17,17 @@ std::string EscapeLineBreaks(const std::string& text);
 std::string UnescapeLineBreaks(const std::string& text);
 
 // ---- files and paths ----
-// A safe file-name fragment: letters, digits, "!", "-", "_" only, accents folded.
-std::string SanitizeFileName(const std::string& text);
+// Which characters beyond Windows-1252 a name keeps: the letters, digits and symbols of
+// every script, or none (as names were made before names kept them: each became "-").
+enum class NameScript { Unicode, Latin };
+// A safe file-name fragment of UTF-8 text: ASCII letters and digits, "!", "-", "_", the
+// accented Latin letters folded to their base letter, and (NameScript::Unicode) the
+// letters, digits and symbols of other scripts; everything else becomes "-" or "_".
+std::string SanitizeFileName(const std::string& text, NameScript script = NameScript::Unicode);
+// The first maxCharacters characters of UTF-8 text (never half a character).
+std::string Utf8Prefix(const std::string& text, std::size_t maxCharacters);
+// UTF-8 text with ASCII and the code page's letters in lower case; other characters kept.
+std::string LowerCaseText(const std::string& text);
 // The name part (after the last "\", "/" or ":") without its extension.
 std::string FileBaseName(const std::string& path);
 // Size in bytes, or -1 when there is no such entry. 64-bit: 2 GiB files keep their size.

@@ -27,7 +27,7 @@ void TAppInfo::Read() {
     for (const auto& e : entries) {
         // An entry the table lacks reads as empty text.
         auto text = platform::QueryVersionString(block, table + e.Name);
-        this->*e.Field = text ? platform::AnsiFromUtf16(*text) : std::string();
+        this->*e.Field = text ? platform::Utf8FromUtf16(*text) : std::string();
     }
 }
 

@@ -137,7 +137,7 @@ const std::filesystem::path& MboxOf(int mails) {
 
 void BM_ReadMbox(benchmark::State& state) {
     const int mails = static_cast<int>(state.range(0));
-    const std::string path = platform::AnsiPath(MboxOf(mails));
+    const std::string path = platform::Utf8Path(MboxOf(mails));
     for (auto _ : state) {
         auto r = ReadAll(path);
         benchmark::DoNotOptimize(r.checksum);

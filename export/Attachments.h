@@ -2,6 +2,12 @@
 // "attsimgs" folder, shown inline; everything else into the shared attachments folder,
 // linked. A file whose content is already saved under its name (same size, then same
 // CRC-32) is not written again; a different file of the same name gets "_1", "_2", ...
+//
+// The names saved are made so that an attachment cannot act on the archive: no name starts
+// with a dot (".htaccess" is obeyed by web servers), no name is one Windows reserves for a
+// device (the archive must survive a copy to Windows whole), and a file of a type a browser
+// or web server would run (HTML, SVG, XML, scripts, server pages) is saved under a ".txt"
+// name, so that opening it shows its text; the page's link still shows the original name.
 #pragma once
 
 #include "outlook/ObjectModel.h"
@@ -65,17 +71,51 @@ bool IsPictureExtension(const std::string& extension);
 // The sanitised base name, cut to 54 characters.
 std::string AttachmentBaseName(const std::string& fileName);
 
+// The name an attachment is saved under, before any "_1", "_2", ... : Base + Extension.
+struct SafeAttachmentName {
+    std::string Base;      // never empty, no leading dot, never a device name Windows reserves
+    std::string Extension; // "" or "." and lower-case letters, digits and "_"
+    bool Neutral = false;  // an active type, saved as text (Base then ends in "_" + its extension)
+};
+SafeAttachmentName SafeNameOf(const std::string& fileName);
+// True for an extension (lower case, with its ".") of a type that a browser or web server
+// runs or interprets rather than shows: HTML, SVG, XML and style sheets, scripts, server pages.
+bool IsActiveExtension(const std::string& extension);
+// True for CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any case, also with an extension
+// and with trailing dots or blanks before it (Windows takes all of them for the device).
+bool IsReservedDeviceName(const std::string& name);
+
+// An attachment that could not be saved, and why. A page without it would lose it in silence.
+struct AttachmentFailure {
+    std::string FileName; // as the mail names it
+    std::string Reason;
+};
+
+// A file an attachment was saved as (or found already saved as), for the archive's manifest.
+struct SavedAttachment {
+    std::string Path; // the file's full path
+    std::int64_t Size = 0;
+    std::uint32_t Crc = 0;
+    bool Picture = false;
+};
+
 // Saves the non-picture attachments into exportRoot + attachmentsDir and returns their
 // links, joined by "; ". params is the tag's parameter list, accepted and not used.
-// Every failure of one attachment is absorbed; that attachment gets no link.
+// A failure of one attachment costs that attachment its link and is added to failures
+// (the others are saved all the same); without a failures list it goes unreported. A full
+// disk is not absorbed: its EFileError ends the call, as nothing more can be saved. Every
+// file linked is added to saved, when given.
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                             const std::string& exportRoot, const std::string& attachmentsDir,
-                            AttachmentCounts* counts = nullptr, SavedFileIndex* index = nullptr);
+                            AttachmentCounts* counts = nullptr, SavedFileIndex* index = nullptr,
+                            std::vector<AttachmentFailure>* failures = nullptr,
+                            std::vector<SavedAttachment>* saved = nullptr);
 
 // Saves the picture attachments into yearDir + "/attsimgs/" and returns picture tags,
-// joined by "; ".
+// joined by "; ". Failures and saved files as SaveAttachments.
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                              const std::string& yearDir, AttachmentCounts* counts = nullptr,
-                             SavedFileIndex* index = nullptr);
+                             SavedFileIndex* index = nullptr, std::vector<AttachmentFailure>* failures = nullptr,
+                             std::vector<SavedAttachment>* saved = nullptr);
 
 } // namespace quillmark

@@ -4,14 +4,24 @@
 #include "SrcLib/uLib.h"
 #include "export/HtmlText.h"
 #include "export/MailTags.h"
+#include "export/PagePlacer.h"
 #include "export/PageWriter.h"
+#include "export/RootGuard.h"
+#ifdef QUILLMARK_HAVE_ARCHIVE
+#include "archive/Manifest.h"
+#endif
 #include "export/SubjectFilter.h"
 #include "platform/CodePage.h"
+#include "platform/Cp1252.h"
+#include "platform/Unicode.h"
 #include "platform/FileSystem.h"
 #include "template/PageProducer.h"
 
+#include <algorithm>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <unordered_set>
 
 namespace quillmark {
 
@@ -44,31 +54,14 @@ std::string PercentEncodeIdentity(const std::string& text) {
     return out;
 }
 
-bool IsNumberedSibling(const std::string& candidate, const std::string& stem) {
-    // stem + "_" + digits + ".htm"
-    if (candidate.size() < stem.size() + 6) return false;
-    if (candidate.compare(0, stem.size(), stem) != 0 || candidate[stem.size()] != '_') return false;
-    if (candidate.compare(candidate.size() - 4, 4, ".htm") != 0) return false;
-    for (std::size_t i = stem.size() + 1; i < candidate.size() - 4; ++i)
-        if (candidate[i] < '0' || candidate[i] > '9') return false;
-    return true;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 // Pieces
 
-std::string PageFileName(double mailTime, const std::string& subject) {
-    std::string name = SanitizeFileName(subject);
-    if (name.size() > MaxSubjectNameLength) name.resize(MaxSubjectNameLength);
+std::string PageFileName(double mailTime, const std::string& subject, NameScript script) {
+    const std::string name = Utf8Prefix(SanitizeFileName(subject, script), MaxSubjectNameLength);
     return "m" + FormatDateTime("yyyymmddhhnn", mailTime) + "_" + name + ".htm";
-}
-
-std::string NumberedPageName(const std::string& pageName, int n) {
-    if (n == 0) return pageName;
-    const std::string stem = pageName.substr(0, pageName.size() - 4); // without ".htm"
-    return stem + "_" + std::to_string(n) + ".htm";
 }
 
 namespace {
@@ -104,7 +97,7 @@ bool IsBodyEndLine(std::string_view line) {
     return true;
 }
 
-std::string FooterLine(const AppIdentity& identity) {
+std::string FooterLine(const AppIdentity& identity, PageCharset charset) {
     std::string footer =
         "<SMALL style=\"font-family: verdana; font-size: 60%; border-top: silver 1px black; padding-top:2px\">";
     footer += '\r';
@@ -112,9 +105,9 @@ std::string FooterLine(const AppIdentity& identity) {
     footer += MakerWebAddress;
     footer += UrlEncodePath(identity.ProductName);
     footer += "\">";
-    AppendHtmlEscaped(footer, identity.ProductName);
+    AppendInPageCharset(footer, HtmlEscape(identity.ProductName), charset);
     footer += " v";
-    AppendHtmlEscaped(footer, identity.ProductVersion);
+    AppendInPageCharset(footer, HtmlEscape(identity.ProductVersion), charset);
     footer += "</A></SMALL>";
     footer += '\r';
     return footer;
@@ -126,20 +119,21 @@ void SplitPageLines(const std::string& text, std::vector<std::string>& lines) {
     ForEachPageLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
 }
 
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity) {
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity, PageCharset charset) {
     std::size_t position = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i)
         if (IsBodyEndLine(lines[i])) {
             position = i;
             break;
         }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), FooterLine(identity));
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position), FooterLine(identity, charset));
 }
 
-std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity) {
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity,
+                         PageCharset charset) {
     // The same as splitting, adding the footer and joining with CR LF, in one pass and
     // without a string per line (a long mail has thousands).
-    const std::string footer = FooterLine(identity);
+    const std::string footer = FooterLine(identity, charset);
     std::string page;
     page.reserve(markerLine.size() + expanded.size() + expanded.size() / 16 + footer.size() + 16);
     page += markerLine;
@@ -172,7 +166,15 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
         crc = Crc32Update("\n", 1, crc);
     };
     feed(FormatDateTime("yyyymmddhhnnss", mailTime));
-    feed(subject);
+    // The subject as earlier versions held it (Windows-1252, "?" for what it lacks), so that
+    // the fingerprints of pages they wrote still match.
+    std::string legacySubject;
+    for (std::size_t i = 0; i < subject.size();) {
+        const char32_t ch = platform::unicode::NextUtf8(subject, i);
+        const int b = ch == platform::unicode::kBad ? -1 : platform::cp1252::FromUnicode(ch);
+        legacySubject += b < 0 ? '?' : static_cast<char>(b);
+    }
+    feed(legacySubject);
     feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::SenderName)));
     feed(platform::Utf8FromUtf16(mail.GetText(outlook::dispid::Body)));
     char buf[16];
@@ -180,80 +182,61 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
     return std::string("crc32-") + buf;
 }
 
-std::string PageMarkerLine(const std::string& identity) {
-    return std::string(PageMarkerPrefix) + identity + PageMarkerSuffix;
-}
-
-std::string ReadPageMarker(const std::string& pagePath) {
-    std::ifstream in(platform::NativePath(pagePath), std::ios::binary);
-    if (!in) return {};
-    std::string first;
-    std::getline(in, first);
-    if (!first.empty() && first.back() == '\r') first.pop_back();
-    const std::string prefix = PageMarkerPrefix, suffix = PageMarkerSuffix;
-    if (first.size() < prefix.size() + suffix.size() || first.compare(0, prefix.size(), prefix) != 0 ||
-        first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return {};
-    return first.substr(prefix.size(), first.size() - prefix.size() - suffix.size());
-}
-
-void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime) {
-    // Written to a temporary name and renamed over the target: a crash or a full disk never
-    // leaves half a page where a good one was. The mail's time becomes the page's time; out
-    // of the DOS range (1980-2099) the page keeps the time writing gave it.
-    platform::AtomicWriteOptions options;
-    options.LocalWriteTime = mailTime;
-    // The page name is made of the minute and the subject, so two mails can share it. A free
-    // name is taken at once (the file system refuses a taken one in the same step, so the
-    // common case costs no look of its own).
-    options.KeepExisting = true;
-    std::string written; // the page under its temporary name, when the name was taken
-    options.TakenTemporary = &written;
-    if (platform::WriteFileAtomic(dir + pageName, data, options)) return;
-    // Whatever happens below, the temporary file does not stay.
-    struct RemoveTemporary {
-        std::string& path;
-        ~RemoveTemporary() {
-            if (!path.empty()) platform::DeleteFilePath(path);
-        }
-    } removeTemporary{written};
-    // Taken: a page there is replaced only when it is this mail's own (its marker line names
-    // this mail); otherwise the mail takes the next free "_1", "_2", ... name.
-    std::string own;
-    if (ReadPageMarker(dir + pageName) == identity) {
-        own = pageName;
-    } else {
-        const std::string stem = pageName.substr(0, pageName.size() - 4);
-        // Look at every numbered sibling, not only up to the first gap: a deleted page in
-        // the middle must not make a re-exported mail leave its old page behind.
-        for (const auto& name : platform::ListDirectory(dir))
-            if (IsNumberedSibling(name, stem) && ReadPageMarker(dir + name) == identity) {
-                own = name;
-                break;
-            }
-        if (own.empty()) {
-            int n = 1;
-            while (platform::PathExists(dir + NumberedPageName(pageName, n))) ++n;
-            own = NumberedPageName(pageName, n);
-        }
-    }
-    if (!platform::RenameFilePath(written, dir + own)) throw EWriteError("Cannot replace file " + dir + own);
-    written.clear();
-}
-
 // ---------------------------------------------------------------------------------------
 // The run
+
+std::string ExportFailure::Text() const {
+    return "#" + std::to_string(Index) + " | " + DateTimeToText(MailTime) + " | " + Subject + ": " + Reason;
+}
 
 struct ExportRun::Impl {
     TPageProducer PPMail;
     MailTagContext Tags;
     AttachmentCounts Attachments, Pictures;
     SavedFileIndex SavedFiles;
+    std::vector<AttachmentFailure> AttachmentFailures; // of the page being made
+    // Failures recorded (by the page writer's thread, too) and not yet told to the host.
+    std::mutex FailureMutex;
+    std::vector<ExportFailure> NewFailures;
+    // Used on the page writer's thread only.
+    PagePlacer Placer;
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The root's archive: a row per page written (on the writer's thread), and what
+    // OnlyNew passes over.
+    std::unique_ptr<Manifest> Archive;
+    std::unordered_set<std::string> Archived; // identities of this folder's archived mails
+#endif
+    std::vector<SavedAttachment> SavedNow; // files the current mail's page links
+    // Mails of this run by Message-ID and content: the same mail twice in a folder (after an
+    // import or a merge) makes one page.
+    std::unordered_set<std::string> SeenMails;
+    std::string StoreKey;
     // The year folder last made sure of in this run: mails come mostly in order, so this
     // spares a look at the folder for nearly every page.
     std::string KnownYearDir;
 };
+
+namespace {
+
+// The character set the run's template declares, read once per run from its head.
+PageCharset TemplateCharset(const ExportInputs& inputs) {
+    std::string head;
+    if (inputs.TemplateFile.empty()) {
+        for (const auto& line : inputs.TemplateLines) {
+            head += line;
+            head += '\n';
+            if (head.size() > 8192) break;
+        }
+    } else {
+        std::ifstream in(platform::NativePath(inputs.TemplateFile), std::ios::binary);
+        head.resize(8192);
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    return DetectPageCharset(head);
+}
+
+} // namespace
 
 ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& host, AppIdentity identity)
     : OutlookNameSpace(std::move(nameSpace)), host_(host), identity_(std::move(identity)),
@@ -265,6 +248,25 @@ ExportRun::ExportRun(std::shared_ptr<outlook::NameSpace> nameSpace, ExportHost& 
 }
 
 ExportRun::~ExportRun() = default;
+
+void ExportRun::RecordFailure(ExportFailure failure) {
+    std::lock_guard lock(impl_->FailureMutex);
+    impl_->NewFailures.push_back(std::move(failure));
+}
+
+void ExportRun::ReportFailures() {
+    std::vector<ExportFailure> failures;
+    {
+        std::lock_guard lock(impl_->FailureMutex);
+        failures.swap(impl_->NewFailures);
+    }
+    for (auto& f : failures) {
+        host_.ReportFailure(f.Text());
+        ++stats_.Failed;
+        if (f.PageRefused) --stats_.Exported; // counted when it was handed to the writer
+        stats_.Failures.push_back(std::move(f));
+    }
+}
 
 ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     // The front end's event processing runs inside the item loop; a second export command
@@ -279,6 +281,16 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     if (!OutlookNameSpace) throw Exception("No mail store is open");
     CurrentFolder = OutlookNameSpace->GetFolderFromID(inputs.FolderEntryID, inputs.FolderStoreID);
 
+    // One run per root: two runs naming pages and attachments in the same folders at once
+    // would each take a name the other has just looked at and found free.
+    ExportRootGuard rootGuard(inputs.ExportRoot);
+    if (!rootGuard.TakeOverNotice().empty()) host_.ShowNotice(rootGuard.TakeOverNotice());
+    stats_.TemporariesRemoved = RemoveLeftoverTemporaries(inputs.ExportRoot, inputs.AttachmentsDir);
+    {
+        std::lock_guard lock(impl_->FailureMutex);
+        impl_->NewFailures.clear();
+    }
+
     const std::int32_t minBodyLength = TryParseInt(inputs.SizeText).value_or(0);
     const double fromTime = TryParseDateTime(inputs.FromText).value_or(0.0);
     const double toTime = TryParseDateTime(inputs.ToText).value_or(EncodeDate(2099, 12, 31));
@@ -291,10 +303,34 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.Attachments = &impl_->Attachments;
     tags.Pictures = &impl_->Pictures;
     impl_->SavedFiles.Clear();
+    impl_->Placer = PagePlacer();
+    impl_->SeenMails.clear();
+    impl_->StoreKey = quillmark::StoreKey(CurrentFolder->StoreID(), CurrentFolder->EntryID());
     impl_->KnownYearDir.clear();
     tags.SavedFiles = &impl_->SavedFiles;
+    tags.AttachmentFailures = &impl_->AttachmentFailures;
     tags.CurrentMailItem.reset();
     if (inputs.TemplateFile.empty()) impl_->PPMail.SetHTMLDoc(inputs.TemplateLines);
+    tags.Charset = TemplateCharset(inputs);
+    impl_->SavedNow.clear();
+    tags.SavedAttachments = &impl_->SavedNow;
+    bool onlyNew = false;
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    impl_->Archive = std::make_unique<Manifest>(inputs.ExportRoot);
+    impl_->Archived.clear();
+    if (inputs.OnlyNew) {
+        impl_->Archived = impl_->Archive->IdentitiesOf(impl_->StoreKey);
+        onlyNew = !impl_->Archived.empty();
+    }
+#endif
+    // By identity where the archive knows the folder; else by the stored bound, as before.
+    double fromBound = fromTime;
+    if (inputs.OnlyNew && !onlyNew)
+        fromBound = std::max(fromBound, TryParseDateTime(inputs.ResumeFromText).value_or(0.0));
+    // The From bound handed back is the latest mail time seen, but never a time after the
+    // run's start: one mail with a date in the future (a wrong clock, spam) would otherwise
+    // move the bound past every mail still to come.
+    const double now = platform::NowLocal();
 
     const int count = CurrentFolder->Items()->Count();
     stats_.ItemCount = count;
@@ -306,59 +342,179 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     PageWriter writer;
 
     const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
-    double mailTime = 0;
-    for (int index = 1; index <= count; ++index) {
-        host_.SetProgress(index);
-        host_.ProcessPendingEvents();
-        if (StopRequested) {
-            writer.Finish();
-            stats_.AttachmentsSaved = impl_->Attachments.Saved;
-            stats_.AttachmentsReused = impl_->Attachments.Reused;
-            stats_.PicturesSaved = impl_->Pictures.Saved;
-            stats_.PicturesReused = impl_->Pictures.Reused;
-            return ExportOutcome::Stopped;
-        }
-
-        CurrentMailItem.reset();
-        tags.CurrentMailItem.reset();
-        auto item = CurrentFolder->Items()->Item(index);
-        ++stats_.ItemsSeen;
-        auto mail = item ? item->QueryMailItem() : nullptr;
-        if (!mail) {
-            ++stats_.NotMail;
-            continue;
-        }
-        CurrentMailItem = mail;
-
-        mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
-        if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
-        stats_.LastMailTime = mailTime;
-        const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
-        const std::string subject = platform::AnsiFromUtf16(mail->GetText(outlook::dispid::Subject));
-
-        const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
-                            bodyLength >= minBodyLength && mailTime >= fromTime && mailTime <= toTime;
-        host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
-                         passes ? 0 : 1);
-        if (!passes) {
-            ++stats_.Filtered;
-            continue;
-        }
-        ExportPage(inputs, mailTime, subject, writer);
-        ++stats_.Exported;
+    const auto takeCounts = [this] {
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
         stats_.AttachmentsReused = impl_->Attachments.Reused;
         stats_.PicturesSaved = impl_->Pictures.Saved;
         stats_.PicturesReused = impl_->Pictures.Reused;
-    }
+    };
+    double mailTime = 0;
+    // The From bound moves to the latest mail seen, not to the last in the folder's order:
+    // a folder is not always in date order.
+    double latestTime = 0;
+    try {
+        for (int index = 1; index <= count; ++index) {
+            ReportFailures();
+            host_.SetProgress(index);
+            host_.ProcessPendingEvents();
+            if (StopRequested) {
+                writer.Finish();
+#ifdef QUILLMARK_HAVE_ARCHIVE
+                impl_->Archive->Commit();
+#endif
+                ReportFailures();
+                takeCounts();
+                return ExportOutcome::Stopped;
+            }
 
-    writer.Finish();
-    host_.SetFromText(DateTimeToText(mailTime));
+            CurrentMailItem.reset();
+            tags.CurrentMailItem.reset();
+            auto item = CurrentFolder->Items()->Item(index);
+            ++stats_.ItemsSeen;
+            auto mail = item ? item->QueryMailItem() : nullptr;
+            if (!mail) {
+                ++stats_.NotMail;
+                continue;
+            }
+            CurrentMailItem = mail;
+
+            mailTime = mail->GetDate(outlook::dispid::ReceivedTime);
+            if (mailTime > outlook::AbsentDateThreshold) mailTime = mail->GetDate(outlook::dispid::CreationTime);
+            stats_.LastMailTime = mailTime;
+            if (mailTime <= now) latestTime = std::max(latestTime, mailTime);
+            const std::int64_t bodyLength = static_cast<std::int64_t>(mail->GetText(outlook::dispid::Body).size());
+            const std::string subject = platform::Utf8FromUtf16(mail->GetText(outlook::dispid::Subject));
+
+            const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
+                                bodyLength >= minBodyLength && mailTime >= fromBound && mailTime <= toTime;
+            host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
+                             passes ? 0 : 1);
+            if (!passes) {
+                ++stats_.Filtered;
+                continue;
+            }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+            if (onlyNew && impl_->Archived.count(MailIdentity(*mail, mailTime, subject))) {
+                ++stats_.AlreadyArchived;
+                continue;
+            }
+#endif
+            if (IsRepeatedMail(*mail, mailTime, subject)) {
+                ++stats_.Duplicates;
+                continue;
+            }
+            if (ExportPage(inputs, index, mailTime, subject, writer)) ++stats_.Exported;
+            takeCounts();
+        }
+        writer.Finish();
+#ifdef QUILLMARK_HAVE_ARCHIVE
+        impl_->Archive->Commit();
+#endif
+    } catch (const EFileError& e) {
+        if (!e.DiskFull()) throw;
+        // A full disk: whatever was handed to the writer before is settled (those pages fail
+        // too, or fit), and the run ends with the archive whole: no page was written ahead
+        // of its attachments, and no page is half-written.
+        try {
+            writer.Finish();
+        } catch (const std::exception&) {
+        }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+        try {
+            impl_->Archive->Commit(); // the rows of the pages written stay true
+        } catch (const std::exception&) {
+        }
+#endif
+        ReportFailures();
+        takeCounts();
+        host_.ShowStatus("Stopped: the disk is full", 1);
+        throw EWriteError(std::string(e.what()) +
+                              ". The export stopped there; the pages written are whole. Make room and export again.",
+                          true);
+    }
+    ReportFailures();
+    takeCounts();
+
+    if (stats_.Failed > 0) {
+        // The From bound must not pass a mail that was not written: it stays at the earliest.
+        double from = latestTime;
+        for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
+        host_.SetFromText(DateTimeToText(from));
+        const ExportFailure& first = stats_.Failures.front();
+        host_.ShowStatus(std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
+                             " not exported (the first: " + first.Text() + ")",
+                         1);
+        return ExportOutcome::Failed;
+    }
+    host_.SetFromText(DateTimeToText(latestTime));
     host_.ShowStatus("ok", 0);
     return ExportOutcome::Completed;
 }
 
-void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject,
+bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject) {
+    // Only a mail that carries a Message-ID can be told for the same mail: without one, two
+    // mails that read alike are two mails, and both keep their pages.
+    const std::u16string messageId = mail.GetText(outlook::dispid::InternetMessageID);
+    if (messageId.empty()) return false;
+    // The same Message-ID is not enough (a resent or edited mail keeps it): the content the
+    // page shows must be the same too.
+    std::uint32_t crc = 0;
+    auto feed = [&crc](const std::string& s) {
+        crc = Crc32Update(s.data(), s.size(), crc);
+        crc = Crc32Update("\n", 1, crc);
+    };
+    feed(FormatDateTime("yyyymmddhhnnss", mailTime));
+    feed(subject);
+    for (outlook::DispId id : {outlook::dispid::SenderName, outlook::dispid::To, outlook::dispid::CC,
+                               outlook::dispid::Body})
+        feed(platform::Utf8FromUtf16(mail.GetText(id)));
+    feed(std::to_string(mail.GetInt(outlook::dispid::Size)));
+    if (auto attachments = mail.Attachments()) {
+        const int count = attachments->Count();
+        feed(std::to_string(count));
+        for (int i = 1; i <= count; ++i)
+            if (auto a = attachments->Item(i)) feed(platform::Utf8FromUtf16(a->FileName()));
+    }
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(crc));
+    return !impl_->SeenMails.insert(platform::Utf8FromUtf16(messageId) + "\n" + buf).second;
+}
+
+#ifdef QUILLMARK_HAVE_ARCHIVE
+ManifestMail ExportRun::ArchiveRow(const ExportInputs& inputs, const std::string& root, double mailTime,
+                                   const std::string& subject) {
+    namespace d = outlook::dispid;
+    outlook::MailItem& mail = *CurrentMailItem;
+    auto text = [&mail](outlook::DispId id) { return platform::Utf8FromUtf16(mail.GetText(id)); };
+    ManifestMail row;
+    row.StoreKey = impl_->StoreKey;
+    row.Identity = MailIdentity(mail, mailTime, subject);
+    row.Folder = inputs.FolderPath.empty() ? platform::Utf8FromUtf16(CurrentFolder->Name()) : inputs.FolderPath;
+    row.Received = mailTime;
+    const double sent = mail.GetDate(d::SentOn);
+    row.Sent = sent > 0 && sent < outlook::AbsentDateThreshold ? sent : 0;
+    row.Sender = text(d::SenderName);
+    row.Recipients = text(d::To);
+    const std::string cc = text(d::CC);
+    if (!cc.empty()) row.Recipients += (row.Recipients.empty() ? "" : "; ") + cc;
+    row.Subject = subject;
+    row.Size = mail.GetInt(d::Size);
+    row.MessageId = text(d::InternetMessageID);
+    row.InReplyTo = text(d::InReplyToID);
+    row.References = text(d::InternetReferences);
+    row.Text = text(d::Body);
+    // Paths relative to the root, "/" between names, as links in the index want them.
+    for (const auto& f : impl_->SavedNow) {
+        std::string rel = f.Path.compare(0, root.size(), root) == 0 ? f.Path.substr(root.size()) : f.Path;
+        for (char& c : rel)
+            if (c == '\\') c = '/';
+        row.Files.push_back({rel, f.Size, f.Crc, f.Picture});
+    }
+    return row;
+}
+#endif
+
+bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                            PageWriter& writer) {
     const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
     const std::string year = FormatDateTime("yyyy", mailTime);
@@ -369,23 +525,81 @@ void ExportRun::ExportPage(const ExportInputs& inputs, double mailTime, const st
     tags.CurrentMailItem = CurrentMailItem;
     tags.YearDir = YearDir;
 
-    auto& producer = impl_->PPMail;
-    if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
-    std::string expanded = producer.ExpandTemplate();
+    ExportFailure failure;
+    failure.Index = index;
+    failure.MailTime = mailTime;
+    failure.Subject = subject;
 
-    if (YearDir != impl_->KnownYearDir) {
-        CreateDirectoryPath(YearDir);
-        impl_->KnownYearDir = YearDir;
+    // The attachments are saved while the page is expanded, so they are on disk before the
+    // page that links to them. One that could not be saved holds the page back: a page
+    // without it would lose it in silence.
+    auto& producer = impl_->PPMail;
+    impl_->AttachmentFailures.clear();
+    impl_->SavedNow.clear();
+    if (!inputs.TemplateFile.empty()) producer.SetHTMLFile(inputs.TemplateFile);
+    std::string expanded;
+    try {
+        expanded = producer.ExpandTemplate();
+    } catch (const EFileError& e) {
+        if (!e.DiskFull()) throw;
+        throw EWriteError(failure.Text() + e.what(), true);
     }
+    if (!impl_->AttachmentFailures.empty()) {
+        for (const auto& a : impl_->AttachmentFailures) {
+            if (!failure.Reason.empty()) failure.Reason += "; ";
+            failure.Reason += "attachment \"" + a.FileName + "\" not saved: " + a.Reason;
+        }
+        RecordFailure(std::move(failure));
+        return false;
+    }
+
+    // A folder that cannot be made is not remembered: its page then fails and says why.
+    if (YearDir != impl_->KnownYearDir && CreateDirectoryPath(YearDir)) impl_->KnownYearDir = YearDir;
     const std::string dir = YearDir + platform::PathDelim;
 
     // The name is settled and the page written on the writer's thread, after the pages of
     // the mails before (two mails of one minute and subject in a row must see each other).
-    const std::string identity = MailIdentity(*CurrentMailItem, mailTime, subject);
+    // A page the file system refuses costs its mail; a full disk stops the writer, and the
+    // run with it.
+    const std::string owner = PageOwner(MailIdentity(*CurrentMailItem, mailTime, subject), impl_->StoreKey);
     const std::size_t bytes = expanded.size();
-    writer.Write(bytes, [this, dir, pageName, identity, text = std::move(expanded), mailTime] {
-        PlacePage(dir, pageName, identity, AssemblePage(PageMarkerLine(identity), text, identity_), mailTime);
+    // The name an earlier version gave the page, where it differs (a subject in other
+    // scripts): a page it wrote for this mail is this mail's page still.
+    std::string legacyName = PageFileName(mailTime, subject, NameScript::Latin);
+    if (legacyName == pageName) legacyName.clear();
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    ManifestMail row = ArchiveRow(inputs, root, mailTime, subject);
+#endif
+    writer.Write(bytes, [this, dir, year, pageName, legacyName, owner, text = std::move(expanded), mailTime,
+                         charset = tags.Charset, failure = std::move(failure)
+#ifdef QUILLMARK_HAVE_ARCHIVE
+                         ,
+                         row = std::move(row)
+#endif
+    ]() mutable {
+        try {
+            const std::string placed = impl_->Placer.Place(
+                dir, pageName, owner, AssemblePage(PageMarkerLine(owner), text, identity_, charset), mailTime,
+                legacyName);
+#ifdef QUILLMARK_HAVE_ARCHIVE
+            // Recorded once the page is on disk: the archive never lists a page that is not.
+            row.Page = year + "/" + placed;
+            impl_->Archive->Record(row);
+#else
+            (void)placed;
+#endif
+        } catch (const EFileError& e) {
+            if (e.DiskFull()) throw EWriteError(failure.Text() + e.what(), true);
+            failure.Reason = e.what();
+            failure.PageRefused = true;
+            RecordFailure(std::move(failure));
+        } catch (const std::exception& e) {
+            failure.Reason = e.what();
+            failure.PageRefused = true;
+            RecordFailure(std::move(failure));
+        }
     });
+    return true;
 }
 
 } // namespace quillmark

@@ -8,6 +8,9 @@
 // inputs and the application's identity as plain data, so this layer knows nothing of app/.
 #pragma once
 
+#include "SrcLib/uLib.h"
+#include "export/PageCharset.h"
+#include "export/PagePlacer.h"
 #include "outlook/ObjectModel.h"
 
 #include <cstdint>
@@ -19,6 +22,7 @@
 namespace quillmark {
 
 class PageWriter;
+struct ManifestMail;
 
 // The application's identity as the tags and the footer show it: what the version block
 // and the start-up paths hold.
@@ -42,9 +46,30 @@ struct ExportInputs {
     std::string ExportRoot;                     // "Emaildir"
     std::string AttachmentsDir = "atts";        // "Eattdir", a name below the root
     std::string FromText;                       // "Edat1"
+    // Export only the mails the root's archive does not hold yet (by their identity, whatever
+    // their dates and order). Where the archive holds no mail of this folder yet (a root made
+    // by an earlier version, or a new folder), ResumeFromText bounds the run instead, as the
+    // From bound of earlier versions did.
+    bool OnlyNew = false;
+    std::string ResumeFromText;
+    // The folder's display path, for the archive's index ("" : the folder's name).
+    std::string FolderPath;
     std::string ToText;                         // "Edat2"
     std::string SizeText;                       // "Esize"
     std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
+};
+
+// A mail that passed the filters but could not be written whole: its page or one of its
+// attachments was refused. Its page is not written (or not replaced), and the run's From
+// bound does not move past it, so the next run tries it again.
+struct ExportFailure {
+    int Index = 0;          // its item number in the folder
+    double MailTime = 0;
+    std::string Subject;
+    std::string Reason;
+    bool PageRefused = false; // the page itself was refused (not one of its attachments)
+    // "#17 | 2005-03-01 14:02:10 | Offer: <reason>"
+    std::string Text() const;
 };
 
 // Counts of one run, for front ends that report a summary. The window shows none of them.
@@ -54,11 +79,16 @@ struct ExportStats {
     int Exported = 0;         // pages written
     int Filtered = 0;         // mail items that failed a filter
     int NotMail = 0;          // items without the mail-item interface
+    int Duplicates = 0;       // mails met before in this run (same Message-ID and content): one page
+    int AlreadyArchived = 0;  // with OnlyNew: mails the archive holds already, passed over
     int AttachmentsSaved = 0; // attachment files newly written
     int AttachmentsReused = 0;// attachments found already saved (same size and CRC-32)
     int PicturesSaved = 0;    // picture files newly written
     int PicturesReused = 0;
     double LastMailTime = 0;  // MailTime of the last mail item examined
+    int Failed = 0;           // mails not written whole (see Failures)
+    std::vector<ExportFailure> Failures;
+    int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
 };
 
 // The front end as the run sees it. Every call comes from the thread running ExportMails.
@@ -74,18 +104,20 @@ public:
     virtual void ProcessPendingEvents() = 0;
     // A complete run hands the "From datetime:" field its new text.
     virtual void SetFromText(const std::string& text) = 0;
+    // A mail that could not be written, named (ExportFailure::Text). The run goes on.
+    virtual void ReportFailure(const std::string& text) { ShowStatus(text, 1); }
+    // Something the user should know that is no failure (a killed run's lock taken over).
+    virtual void ShowNotice(const std::string& text) { ShowStatus(text, 0); }
 };
 
 enum class ExportOutcome {
     Completed, // every item visited; From advanced; status "ok"
+    Failed,    // every item visited, but some mails were not written whole (Stats().Failures):
+               // each was reported; From advanced only as far as the earliest of them; status red
     Stopped,   // StopRequested seen before an item; pages so far kept; From unchanged
     Busy,      // a run was already in progress; nothing was done
 };
 
-// How a page is recognised as the page of a given mail: a comment as the first line of the
-// page carrying the mail's identity (its EntryID, percent-encoded).
-constexpr const char* PageMarkerPrefix = "<!-- quillmark-mail: ";
-constexpr const char* PageMarkerSuffix = " -->";
 
 // The fixed address of the maker that the footer link points to; the product name follows.
 constexpr const char* MakerWebAddress = "https://www.keldane.se/";
@@ -97,10 +129,14 @@ public:
     ExportRun(const ExportRun&) = delete;
     ExportRun& operator=(const ExportRun&) = delete;
 
-    // Runs over the folder named by the inputs. Errors (store calls, the template, a page
-    // that cannot be written) end the run by an exception; pages written before stay.
-    // Called while a run is in progress (from inside ProcessPendingEvents, say) it does
-    // nothing and returns Busy.
+    // Runs over the folder named by the inputs. A page or attachment that cannot be written
+    // costs its mail only (Failed). A full disk ends the run by an EFileError whose
+    // DiskFull() is true, once the pages handed in before are written; no page is written
+    // without its attachments. Other errors (store calls, the template) end the run by an
+    // exception too; pages written before stay. While the run goes on it holds the export
+    // root's lock: another run into the same root (of this process or another) throws
+    // ERootInUse. Called while a run is in progress (from inside ProcessPendingEvents, say)
+    // it does nothing and returns Busy.
     ExportOutcome ExportMails(const ExportInputs& inputs);
 
     // The stop command: the run sees it before its next item.
@@ -118,7 +154,17 @@ public:
 
 private:
     struct Impl;
-    void ExportPage(const ExportInputs& inputs, double mailTime, const std::string& subject, PageWriter& writer);
+    bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The archive's row for the current mail, its page name still to come.
+    ManifestMail ArchiveRow(const ExportInputs& inputs, const std::string& root, double mailTime,
+                            const std::string& subject);
+#endif
+    // False when the page was held back (an attachment failed; the failure is recorded).
+    bool ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
+                    PageWriter& writer);
+    void RecordFailure(ExportFailure failure); // any thread
+    void ReportFailures();                     // the run's thread: tells the host
 
     ExportHost& host_;
     AppIdentity identity_;
@@ -129,35 +175,25 @@ private:
 
 // ---- pieces of the run, public for their own tests ----
 
-// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 + ".htm".
-std::string PageFileName(double mailTime, const std::string& subject);
-// The same name with "_1", "_2", ... before ".htm" (n = 0 gives the name itself).
-std::string NumberedPageName(const std::string& pageName, int n);
-
+// "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 characters + ".htm". With
+// NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
+// became "-"), by which a re-run finds the pages such a version wrote.
+std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
 // Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
 void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 
 // Inserts the footer line before the first entry equal to "</body>" in any letter case,
 // or as the last entry when there is none.
-void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity);
+void AddFooter(std::vector<std::string>& lines, const AppIdentity& identity,
+               PageCharset charset = PageCharset::Windows1252);
 
 // The page file's bytes: the marker line, then the expanded text's lines with the footer
 // added, each ended by CR LF.
-std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity);
+std::string AssemblePage(const std::string& markerLine, std::string_view expanded, const AppIdentity& identity,
+                         PageCharset charset = PageCharset::Windows1252);
 
 // The identity a page is recognised by: the mail's EntryID; for a store that gives none,
 // a fingerprint of the mail's time, subject, sender and body.
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject);
-
-// The marker line for a mail identity, and the identity read back from a page file
-// ("" when the page has no marker or cannot be read).
-std::string PageMarkerLine(const std::string& identity);
-std::string ReadPageMarker(const std::string& pagePath);
-
-// Writes a page's bytes into dir (with its delimiter) under pageName, or under the mail's
-// own numbered name when pageName is another mail's page (see the run), atomically and with
-// the mail's time as the file's time.
-void PlacePage(const std::string& dir, const std::string& pageName, const std::string& identity,
-               const std::string& data, double mailTime);
 
 } // namespace quillmark

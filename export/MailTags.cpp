@@ -88,6 +88,53 @@ std::string FormatIntValue(std::int32_t value, const std::vector<std::string>& /
     return std::to_string(value);
 }
 
+namespace {
+
+// The value of a known tag as UTF-8 text, escaped for HTML.
+std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, const std::string& tagString,
+                     std::vector<std::string>& tagParams) {
+    // The application tags need no mail; every other tag reads the current mail item.
+    switch (entry.Kind) {
+    case K::AppVer: return FormatTextValue(context.Identity.FileVersion, tagParams);
+    case K::AppName: return FormatTextValue(context.Identity.ExecutableBaseName, tagParams);
+    case K::AppComments: return FormatTextValue(context.Identity.Comments, tagParams);
+    case K::DateTime: return FormatDateValue(platform::NowLocal(), tagParams);
+    default: break;
+    }
+    if (!context.CurrentMailItem) throw Exception("No mail item to read the tag " + tagString + " from");
+    outlook::MailItem& mail = *context.CurrentMailItem;
+
+    switch (entry.Kind) {
+    case K::Attachments: {
+        auto collection = mail.Attachments();
+        return collection ? SaveAttachments(*collection, tagParams, context.ExportRoot, context.AttachmentsDir,
+                                            context.Attachments, context.SavedFiles, context.AttachmentFailures,
+                                            context.SavedAttachments)
+                          : std::string();
+    }
+    case K::Images: {
+        auto collection = mail.Attachments();
+        return collection
+                   ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles,
+                                      context.AttachmentFailures, context.SavedAttachments)
+                   : std::string();
+    }
+    case K::DateTimes: {
+        double value = mail.GetDate(d::ReceivedTime);
+        if (value > outlook::AbsentDateThreshold) value = mail.GetDate(d::CreationTime);
+        return HtmlEscape(FormatDateTime("yyyymm yyyymmdd mmm mmmm ddd dddd", value));
+    }
+    case K::Size: return FormatIntValue(mail.GetInt(d::Size), tagParams);
+    case K::SizeKB: return HtmlEscape(FormatByteSize(static_cast<std::int64_t>(mail.GetInt(d::Size))));
+    case K::Text: return FormatTextValue(platform::Utf8FromUtf16(mail.GetText(entry.Id)), tagParams);
+    case K::Date: return FormatDateValue(mail.GetDate(entry.Id), tagParams);
+    case K::Bool: return FormatBoolValue(mail.GetBool(entry.Id), tagParams);
+    default: return {};
+    }
+}
+
+} // namespace
+
 void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, std::vector<std::string>& tagParams,
                    std::string& replaceText) {
     std::string name = tagString;
@@ -101,54 +148,13 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
             break;
         }
     if (!entry) {
-        // The template's own spelling, escaped so that a stray "<#a<b>" cannot open markup.
+        // The template's own spelling (bytes of the template's set already), escaped so that
+        // a stray "<#a<b>" cannot open markup.
         replaceText = "<BIG>[E R R O R - tag not found <B>#" + HtmlEscape(tagString) + "</B>]</BIG>";
         return;
     }
-
-    // The application tags need no mail; every other tag reads the current mail item.
-    switch (entry->Kind) {
-    case K::AppVer: replaceText = FormatTextValue(context.Identity.FileVersion, tagParams); return;
-    case K::AppName: replaceText = FormatTextValue(context.Identity.ExecutableBaseName, tagParams); return;
-    case K::AppComments: replaceText = FormatTextValue(context.Identity.Comments, tagParams); return;
-    case K::DateTime: replaceText = FormatDateValue(platform::NowLocal(), tagParams); return;
-    default: break;
-    }
-    if (!context.CurrentMailItem) throw Exception("No mail item to read the tag " + tagString + " from");
-    outlook::MailItem& mail = *context.CurrentMailItem;
-
-    switch (entry->Kind) {
-    case K::Attachments: {
-        auto collection = mail.Attachments();
-        replaceText = collection ? SaveAttachments(*collection, tagParams, context.ExportRoot,
-                                                   context.AttachmentsDir, context.Attachments, context.SavedFiles)
-                                 : std::string();
-        return;
-    }
-    case K::Images: {
-        auto collection = mail.Attachments();
-        replaceText =
-            collection ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles)
-                       : std::string();
-        return;
-    }
-    case K::DateTimes: {
-        double value = mail.GetDate(d::ReceivedTime);
-        if (value > outlook::AbsentDateThreshold) value = mail.GetDate(d::CreationTime);
-        replaceText = HtmlEscape(FormatDateTime("yyyymm yyyymmdd mmm mmmm ddd dddd", value));
-        return;
-    }
-    case K::Size: replaceText = FormatIntValue(mail.GetInt(d::Size), tagParams); return;
-    case K::SizeKB:
-        replaceText = HtmlEscape(FormatByteSize(static_cast<std::int64_t>(mail.GetInt(d::Size))));
-        return;
-    case K::Text:
-        replaceText = FormatTextValue(platform::AnsiFromUtf16(mail.GetText(entry->Id)), tagParams);
-        return;
-    case K::Date: replaceText = FormatDateValue(mail.GetDate(entry->Id), tagParams); return;
-    case K::Bool: replaceText = FormatBoolValue(mail.GetBool(entry->Id), tagParams); return;
-    default: return;
-    }
+    // Every value is mail text or made from it: into the page's set, nothing lost.
+    replaceText = InPageCharset(TagValue(context, *entry, tagString, tagParams), context.Charset);
 }
 
 } // namespace quillmark

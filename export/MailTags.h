@@ -4,6 +4,7 @@
 #pragma once
 
 #include "export/Attachments.h"
+#include "export/PageCharset.h"
 #include "export/ExportRun.h"
 #include "outlook/ObjectModel.h"
 
@@ -25,6 +26,13 @@ struct MailTagContext {
     AttachmentCounts* Attachments = nullptr; // optional counters
     AttachmentCounts* Pictures = nullptr;
     SavedFileIndex* SavedFiles = nullptr; // optional, run-scoped
+    // Optional: attachments that could not be saved are added here (the run then holds the
+    // page back); without it they are left out of the page unreported.
+    std::vector<AttachmentFailure>* AttachmentFailures = nullptr;
+    // Optional: every file the attachment tags link is added here.
+    std::vector<SavedAttachment>* SavedAttachments = nullptr;
+    // The set the template declares: every value a tag gives is put into it.
+    PageCharset Charset = PageCharset::Windows1252;
 };
 
 enum class MailTagKind {

@@ -54,7 +54,7 @@ void Visit(Folder& folder, int depth) {
         for (int k = 1; k <= atts->Count(); ++k) {
             auto a = atts->Item(k);
             (void)a->FileName();
-            a->SaveAsFile(platform::AnsiPath(WorkDir() / "saved.bin"));
+            a->SaveAsFile(platform::Utf8Path(WorkDir() / "saved.bin"));
         }
     }
     if (depth > 4) return;
@@ -66,7 +66,7 @@ void Run(const std::filesystem::path& path) {
     auto warnings = std::make_shared<WarningSink>();
     warnings->SetHandler([](const std::string&) {});
     try {
-        auto store = mailbox::OpenMailboxStore(platform::AnsiPath(path), warnings);
+        auto store = mailbox::OpenMailboxStore(platform::Utf8Path(path), warnings);
         Visit(*store->TopFolder(), 0);
     } catch (const EStoreError&) {
         // A store error is an allowed outcome (e.g. an attachment name the file system

@@ -38,7 +38,7 @@ void FolderTreeModel::ScanFolders(FolderCollection& collection, FolderNode* pare
         WideString entryId = collection.Item(i)->EntryID();
         // Characters the ANSI code page lacks become "?", like every other store text; the
         // node only shows the name, the folder is found again by its identifiers.
-        std::string name = platform::AnsiFromUtf16(collection.Item(i)->Name());
+        std::string name = platform::Utf8FromUtf16(collection.Item(i)->Name());
         if (IsPublicFolderName(name)) continue; // its subfolders are never touched
         FolderNode* node = AddNode(parent, name, TOLFolder(std::move(entryId), std::move(storeId)));
         auto subfolders = collection.Item(i)->Folders();

@@ -59,7 +59,7 @@ public:
         Open();
         for (const auto& store : stores_)
             if (store->StoreID() == storeId) return store->GetFolderFromID(entryId);
-        throw EStoreError("The mail store " + platform::AnsiFromUtf16(storeId) + " is not open.");
+        throw EStoreError("The mail store " + platform::Utf8FromUtf16(storeId) + " is not open.");
     }
 
 private:
@@ -154,7 +154,7 @@ std::string DefaultSampleStorePath() {
 #endif
     for (const auto& c : candidates) {
         std::error_code ec;
-        if (fs::is_directory(c, ec)) return platform::AnsiPath(c);
+        if (fs::is_directory(c, ec)) return platform::Utf8Path(c);
     }
     return {};
 }

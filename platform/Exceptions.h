@@ -18,16 +18,28 @@ public:
     using Exception::Exception;
 };
 
-// "Cannot create file %s"
-class EFCreateError : public Exception {
+// A file that could not be made or written. DiskFull: the file system has no room left (no
+// space, or the quota is used up): every further write there fails too, so a run stops
+// instead of failing mail after mail.
+class EFileError : public Exception {
 public:
-    using Exception::Exception;
+    explicit EFileError(const std::string& message, bool diskFull = false) : Exception(message), diskFull_(diskFull) {}
+    bool DiskFull() const { return diskFull_; }
+
+private:
+    bool diskFull_;
+};
+
+// "Cannot create file %s"
+class EFCreateError : public EFileError {
+public:
+    using EFileError::EFileError;
 };
 
 // "Stream write error" and other stream failures.
-class EWriteError : public Exception {
+class EWriteError : public EFileError {
 public:
-    using Exception::Exception;
+    using EFileError::EFileError;
 };
 
 // "%s on line %d"

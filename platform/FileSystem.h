@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,10 +74,36 @@ struct AtomicWriteOptions {
 
 // Writes data to path through a temporary file in the same directory, flushed and renamed
 // over the target, so that a crash never leaves a half file in place of a good one.
-// Throws EFCreateError when the temporary file cannot be made, and Exception with the
-// system's reason when writing or renaming fails. Returns true when the file was written
-// (false only with KeepExisting and a taken name).
+// Throws EFCreateError when the temporary file cannot be made, and EWriteError with the
+// system's reason when writing or renaming fails (both say DiskFull() when the file system
+// has no room). Returns true when the file was written (false only with KeepExisting and a
+// taken name). The temporary name is path + ".tmp-" + process id + "-" + a number (and on
+// Windows one more "-" and number); IsOwnTemporaryName tells such names.
 bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options = {});
+
+// True for a name WriteFileAtomic gives its temporary files; pid receives the process id
+// in it. Only names that end exactly so count: a file of the user's that happens to hold
+// ".tmp-" is not taken for one of ours.
+bool IsOwnTemporaryName(const std::string& name, long* pid = nullptr);
+
+// The running process's id, and whether a process of that id runs on this machine (a
+// process this one may not look at counts as running).
+long CurrentProcessId();
+bool ProcessIsRunning(long pid);
+
+// Faults the file system layer can be told to raise, so that tests can show what the user
+// sees on a full disk or a file system that refuses a name without needing either.
+enum class WriteFault {
+    None,
+    DiskFull,    // writing the file's bytes fails as on a full disk
+    NameRefused, // creating the file (or renaming onto the name) fails as for a name the file system refuses
+};
+// Asked with the target path before WriteFileAtomic writes a file and before RenameFilePath
+// renames onto a name; an empty function (the default) injects nothing. May be called
+// from several threads.
+void SetWriteFaultHook(std::function<WriteFault(const std::string& path)> hook);
+// What the hook says for path (None when there is no hook). For the implementations.
+WriteFault InjectedWriteFault(const std::string& path);
 
 // A file opened for reading pieces at given offsets: one system call per piece, no stream
 // buffer in between (mail files are read a message at a time, each into its own string).
@@ -119,11 +146,11 @@ void PinLocalTimeZone();
 double LocalToUtc(double localDateValue);
 double UtcToLocal(double utcDateValue);
 
-// The native path for an 8-bit ANSI path: what std::fstream and std::filesystem take.
-// Off Windows the bytes are converted to UTF-8; on Windows to UTF-16.
-std::filesystem::path NativePath(const std::string& ansiPath);
+// The native path for a path as the program holds it (UTF-8): what std::fstream and
+// std::filesystem take. Off Windows the bytes themselves; on Windows UTF-16.
+std::filesystem::path NativePath(const std::string& path);
 
-// The ANSI form of a native path (characters outside the code page become "?").
-std::string AnsiPath(const std::filesystem::path& path);
+// The program's (UTF-8) form of a native path.
+std::string Utf8Path(const std::filesystem::path& path);
 
 } // namespace quillmark::platform

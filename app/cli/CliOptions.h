@@ -9,6 +9,16 @@
 
 namespace quillmark::cli {
 
+// The program's exit status; --help and the README list them.
+enum ExitCode : int {
+    ExitOk = 0,           // every mail that passed the filters was written
+    ExitError = 1,        // an error ended the program (a full disk among them); message on standard error
+    ExitUsage = 2,        // wrong arguments
+    ExitFailures = 3,     // the run went through the folder, but some mails were not written (named on standard error)
+    ExitRootInUse = 4,    // another run holds the export root; nothing was done
+    ExitStopped = 130,    // stopped by Ctrl-C
+};
+
 // A mistake in the arguments: the program prints the message and a hint, and ends with 2.
 class EUsage : public Exception {
 public:

@@ -7,7 +7,7 @@
 
 namespace quillmark::cli {
 
-// File format: a comment line, then one line per folder: the folder key, a TAB, the From
+// File format: a comment line (no TAB), then one line per folder: the folder key, a TAB, the From
 // text. Keys are the --folder texts; a TAB or line break cannot be typed into them usefully,
 // so they are replaced by blanks.
 namespace {
@@ -31,7 +31,7 @@ std::vector<std::pair<std::string, std::string>> ReadEntries(const std::string& 
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        // Lines without a TAB are comments; a folder whose name starts with "#" is a folder.
         const auto tab = line.find('\t');
         if (tab == std::string::npos) continue;
         entries.emplace_back(line.substr(0, tab), line.substr(tab + 1));
@@ -58,7 +58,7 @@ void SaveResumeFrom(const std::string& stateFile, const std::string& folderKey, 
             found = true;
         }
     if (!found) entries.emplace_back(key, fromText);
-    std::string text = "# quillmark-export --resume: the From bound of the last complete run, per folder\n";
+    std::string text = "# quillmark-export --resume: where the next run over each folder starts\n";
     for (const auto& [k, v] : entries) text += k + "\t" + v + "\n";
     platform::WriteFileAtomic(stateFile, text);
 }

@@ -11,9 +11,11 @@
 #include "SrcLib/DateTime.h"
 #include "SrcLib/uLib.h"
 #include "export/ExportRun.h"
+#include "export/RootGuard.h"
 #include "outlook/FolderTree.h"
 #include "outlook/StoreFactory.h"
 #include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "template/DefaultTemplate.h"
 
@@ -37,8 +39,6 @@ extern "C" void OnInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-// Text inside the program is ANSI (Windows-1252); the terminal speaks UTF-8.
-std::string Out(const std::string& ansi) { return platform::Utf8FromAnsi(ansi); }
 
 class CliHost : public ExportHost {
 public:
@@ -56,11 +56,21 @@ public:
         if (terminal_) {
             status_ = text;
             Draw(false);
-        } else if (text == "Break.") {
-            std::cout << text << '\n';
+        } else if (!text.empty() && text[0] == '#') {
+            std::cout << (mode == 1 ? "skipped " : "") << text << '\n';
         } else if (text != "ok") {
-            std::cout << (mode == 1 ? "skipped " : "") << Out(text) << '\n';
+            std::cout << text << '\n';
         }
+    }
+    // Failures go to standard error whatever --quiet says: a script must be able to see them.
+    void ReportFailure(const std::string& text) override {
+        ClearLine();
+        std::cerr << "failed: " << text << '\n';
+    }
+    void ShowNotice(const std::string& text) override {
+        if (quiet_) return;
+        ClearLine();
+        std::cerr << "note: " << text << '\n';
     }
     void SetProgressMax(int maximum) override { max_ = maximum; }
     void SetProgress(int position) override { position_ = position; }
@@ -81,6 +91,12 @@ public:
     const std::string& FromText() const { return fromText_; }
 
 private:
+    // The progress bar shares standard error: a message starts on a line of its own, and the
+    // bar is drawn again below it.
+    void ClearLine() {
+        if (terminal_ && drawn_) std::cerr << "\r\x1b[K";
+        drawn_ = false;
+    }
     void Draw(bool force) {
         // Redrawing for every mail of a large folder would cost more than the export;
         // a few times a second is all an eye can follow.
@@ -94,7 +110,7 @@ private:
         bar.append(static_cast<std::size_t>(width - filled), '.');
         std::string status = status_;
         if (status.size() > 60) status.resize(60);
-        std::cerr << "\r[" << bar << "] " << position_ << "/" << max_ << "  " << Out(status) << "\x1b[K" << std::flush;
+        std::cerr << "\r[" << bar << "] " << position_ << "/" << max_ << "  " << status << "\x1b[K" << std::flush;
     }
 
     bool quiet_, terminal_;
@@ -168,7 +184,7 @@ void PrintTree(outlook::NameSpace& ns, const std::vector<std::unique_ptr<outlook
             count = std::to_string(folder->Items()->Count());
         } catch (const std::exception&) {
         }
-        std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << Out(node->Text) << "  (" << count
+        std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << node->Text << "  (" << count
                   << ")\n";
         PrintTree(ns, node->Children, depth + 1);
     }
@@ -176,16 +192,15 @@ void PrintTree(outlook::NameSpace& ns, const std::vector<std::unique_ptr<outlook
 
 int Run(int argc, char** argv) {
     InitStartupPaths();
+    platform::UseUtf8Console();
     const std::string program = argc > 0 && argv[0] ? FileBaseName(argv[0]) : "quillmark-export";
 
     CliOptions o;
     try {
-        std::vector<std::string> args;
-        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-        o = ParseCliOptions(args);
+        o = ParseCliOptions(platform::CommandLineArguments(argc, argv));
     } catch (const EUsage& e) {
         std::cerr << program << ": " << e.Message() << "\nTry '" << program << " --help'.\n";
-        return 2;
+        return ExitUsage;
     }
     if (o.Help) {
         std::cout << HelpText(program);
@@ -197,7 +212,7 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (!o.WriteDefaultTemplate.empty()) {
-        const std::string path = platform::AnsiFromUtf8(o.WriteDefaultTemplate);
+        const std::string path = o.WriteDefaultTemplate;
         if (platform::PathExists(path)) {
             std::cerr << program << ": " << o.WriteDefaultTemplate << " exists; not replaced\n";
             return 1;
@@ -208,7 +223,7 @@ int Run(int argc, char** argv) {
     }
 
     std::vector<std::string> stores;
-    for (const auto& s : o.Stores) stores.push_back(platform::AnsiFromUtf8(s));
+    for (const auto& s : o.Stores) stores.push_back(s);
     if (stores.empty()) {
         const std::string sample = outlook::DefaultSampleStorePath();
         if (sample.empty()) throw Exception("no --store given and the bundled sample store was not found");
@@ -217,7 +232,7 @@ int Run(int argc, char** argv) {
     auto app = outlook::ConnectApplication(stores);
     const bool quiet = o.Quiet;
     app->SetWarningHandler([quiet](const std::string& message) {
-        if (!quiet) std::cerr << "warning: " << Out(message) << '\n';
+        if (!quiet) std::cerr << "warning: " << message << '\n';
     });
     auto ns = app->GetNamespace("MAPI");
     ns->Logon();
@@ -232,14 +247,14 @@ int Run(int argc, char** argv) {
         return 0;
     }
 
-    const std::string folderPath = platform::AnsiFromUtf8(o.Folder);
+    const std::string folderPath = o.Folder;
     std::string trimmed = folderPath;
     while (!trimmed.empty() && trimmed.front() == '/') trimmed.erase(0, 1);
     while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
     const outlook::FolderNode* node = FindFolder(tree.TopLevel(), trimmed);
     if (!node) {
         std::cerr << program << ": no folder \"" << o.Folder << "\" (see --list)\n";
-        return 2;
+        return ExitUsage;
     }
 
     ExportInputs in;
@@ -248,13 +263,13 @@ int Run(int argc, char** argv) {
     if (o.Template.empty()) {
         in.TemplateLines = DefaultTemplateLines();
     } else {
-        in.TemplateFile = platform::AnsiFromUtf8(o.Template);
+        in.TemplateFile = o.Template;
         if (!platform::FileExists(in.TemplateFile))
             throw EFOpenError("Cannot open file " + in.TemplateFile);
     }
     // The directory helpers build paths from the top, so the root is made absolute here.
-    in.ExportRoot = platform::AnsiPath(std::filesystem::absolute(platform::NativePath(platform::AnsiFromUtf8(o.Out))));
-    in.AttachmentsDir = platform::AnsiFromUtf8(o.Atts);
+    in.ExportRoot = platform::Utf8Path(std::filesystem::absolute(platform::NativePath(o.Out)));
+    in.AttachmentsDir = o.Atts;
     // Unlike the window, the command line makes what it needs.
     if (!CreateDirectoryPath(in.ExportRoot)) throw EFCreateError("Cannot create directory " + in.ExportRoot);
     const std::string attsDir = IncludeTrailingPathDelimiter(in.ExportRoot) + in.AttachmentsDir;
@@ -266,10 +281,14 @@ int Run(int argc, char** argv) {
     for (const outlook::FolderNode* n = node; n; n = n->Parent)
         stateKey = n->Text + (stateKey.empty() ? "" : "/" + stateKey);
     if (o.From) in.FromText = *o.From;
-    else if (o.Resume) in.FromText = LoadResumeFrom(stateFile, stateKey).value_or("");
+    if (o.Resume) in.ResumeFromText = LoadResumeFrom(stateFile, stateKey).value_or("");
+    // --resume exports what the archive does not hold yet; the stored bound only serves a
+    // root whose archive does not know the folder (made by an earlier version).
+    in.OnlyNew = o.Resume;
+    in.FolderPath = trimmed;
     in.ToText = o.To;
     in.SizeText = o.MinBody;
-    for (const auto& s : o.Subjects) in.SubjectLines.push_back(platform::AnsiFromUtf8(s));
+    for (const auto& s : o.Subjects) in.SubjectLines.push_back(s);
 
     CliHost host(o.Quiet, StderrIsTerminal());
     ExportRun run(ns, host, identity);
@@ -279,6 +298,10 @@ int Run(int argc, char** argv) {
     ExportOutcome outcome;
     try {
         outcome = run.ExportMails(in);
+    } catch (const ERootInUse& e) {
+        host.Finish();
+        std::cerr << program << ": " << e.Message() << '\n';
+        return ExitRootInUse;
     } catch (...) {
         host.Finish();
         throw;
@@ -286,26 +309,39 @@ int Run(int argc, char** argv) {
     host.Finish();
     std::signal(SIGINT, SIG_DFL);
 
-    if (outcome == ExportOutcome::Completed && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
+    // With failures the run's bound stays at the earliest mail not written, so saving it
+    // keeps that mail in the next --resume run.
+    const bool visitedAll = outcome == ExportOutcome::Completed || outcome == ExportOutcome::Failed;
+    if (visitedAll && o.Resume) SaveResumeFrom(stateFile, stateKey, host.FromText());
 
     if (!o.Quiet) {
         const auto& s = run.Stats();
-        std::cout << "Folder:             " << Out(trimmed) << "  ->  " << o.Out << '\n'
+        std::cout << "Folder:             " << trimmed << "  ->  " << o.Out << '\n'
                   << "Items seen:         " << s.ItemsSeen << " of " << s.ItemCount << '\n'
                   << "Exported:           " << s.Exported << '\n'
                   << "Filtered:           " << s.Filtered << '\n'
                   << "Not mail:           " << s.NotMail << '\n'
+                  << "Duplicates:         " << s.Duplicates << '\n'
+                  << "Already archived:   " << s.AlreadyArchived << '\n'
                   << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused
                   << ")\n"
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
-                  << "Last mail time:     " << Out(DateTimeToText(s.LastMailTime)) << '\n'
-                  << "Result:             " << (outcome == ExportOutcome::Completed ? "ok" : "Break.") << '\n';
-        if (outcome == ExportOutcome::Completed && o.Resume)
-            std::cout << "Next --resume from: " << Out(host.FromText()) << '\n';
+                  << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
+                  << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
+                  << "Result:             "
+                  << (outcome == ExportOutcome::Completed ? "ok"
+                      : outcome == ExportOutcome::Failed ? "finished with failures"
+                                                         : "Break.")
+                  << '\n';
+        if (visitedAll && o.Resume) std::cout << "Next --resume from: " << host.FromText() << '\n';
     }
     ns->Logoff();
     app->Disconnect();
-    return outcome == ExportOutcome::Completed ? 0 : 130;
+    switch (outcome) {
+    case ExportOutcome::Completed: return ExitOk;
+    case ExportOutcome::Failed: return ExitFailures;
+    default: return ExitStopped;
+    }
 }
 
 } // namespace
@@ -316,7 +352,7 @@ int main(int argc, char** argv) {
     try {
         return quillmark::cli::Run(argc, argv);
     } catch (const std::exception& e) {
-        std::cerr << "quillmark-export: " << quillmark::platform::Utf8FromAnsi(e.what()) << '\n';
-        return 1;
+        std::cerr << "quillmark-export: " << e.what() << '\n';
+        return quillmark::cli::ExitError;
     }
 }

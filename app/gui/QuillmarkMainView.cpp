@@ -24,8 +24,8 @@ namespace quillmark::gui {
 
 namespace {
 
-QString Q(const std::string& ansi) { return QString::fromStdString(platform::Utf8FromAnsi(ansi)); }
-std::string A(const QString& text) { return platform::AnsiFromUtf8(text.toStdString()); }
+QString Q(const std::string& ansi) { return QString::fromStdString(ansi); }
+std::string A(const QString& text) { return text.toStdString(); }
 
 void Place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(Dp(left), Dp(top), Dp(width), Dp(height));

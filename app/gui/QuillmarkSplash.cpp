@@ -65,7 +65,7 @@ void AddSplashLine(TFsplash& splash, const std::string& text) {
     QTextCursor cursor(splash.MTinfo()->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
-    cursor.insertText(QString::fromStdString(platform::Utf8FromAnsi(text)));
+    cursor.insertText(QString::fromStdString(text));
     if (splash.isVisible()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         splash.repaint();

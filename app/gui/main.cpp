@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     env.Connect = [](const std::vector<std::string>& paths) { return outlook::ConnectApplication(paths); };
     env.SampleStorePath = [] { return outlook::DefaultSampleStorePath(); };
     const QStringList args = QApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) env.StoreArguments.push_back(platform::AnsiFromUtf8(args[i].toStdString()));
+    for (int i = 1; i < args.size(); ++i) env.StoreArguments.push_back(args[i].toStdString());
     env.UserDataDir = platform::UserDataDirectory();
     env.DirectoryWritable = [](const std::string& dir) { return platform::IsDirectoryWritable(dir); };
     env.Now = [] { return platform::NowLocal(); };

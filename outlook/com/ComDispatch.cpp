@@ -102,7 +102,7 @@ std::string HResultText(HRESULT hr) {
                              nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (n > 0 && buffer)
-        text = platform::AnsiFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), n));
+        text = platform::Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), n));
     if (buffer) LocalFree(buffer);
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
     if (text.empty()) {
@@ -118,7 +118,7 @@ namespace {
 std::string MessageOf(HRESULT hr, EXCEPINFO* info) {
     if (hr == DISP_E_EXCEPTION && info) {
         if (info->pfnDeferredFillIn) info->pfnDeferredFillIn(info);
-        std::string message = platform::AnsiFromUtf16(View(info->bstrDescription));
+        std::string message = platform::Utf8FromUtf16(View(info->bstrDescription));
         HRESULT code = info->scode ? info->scode : (info->wCode ? MAKE_HRESULT(1, FACILITY_ITF, info->wCode) : hr);
         SysFreeString(info->bstrDescription);
         SysFreeString(info->bstrSource);
@@ -175,7 +175,7 @@ DISPID IdOfName(IDispatch* object, const wchar_t* name) {
     HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     if (FAILED(hr)) {
         std::u16string n(reinterpret_cast<const char16_t*>(name));
-        throw EStoreError("Unknown name \"" + platform::AnsiFromUtf16(n) + "\": " + HResultText(hr));
+        throw EStoreError("Unknown name \"" + platform::Utf8FromUtf16(n) + "\": " + HResultText(hr));
     }
     return id;
 }

@@ -40,7 +40,7 @@ public:
     explicit ComAttachment(ComPtr<IDispatch> a) : a_(std::move(a)) {}
     WideString FileName() override { return Invoke(a_.Get(), dispid::FileName, Get).AsText(); }
     void SaveAsFile(const std::string& path) override {
-        Variant p = Variant::Text(platform::Utf16FromAnsi(path));
+        Variant p = Variant::Text(platform::Utf16FromUtf8(path));
         Invoke(a_.Get(), dispid::SaveAsFile, Method, {&p});
     }
 
@@ -187,7 +187,7 @@ class ComApplication : public Application {
 public:
     explicit ComApplication(ComPtr<IDispatch> app) : app_(std::move(app)) {}
     std::shared_ptr<NameSpace> GetNamespace(const std::string& type) override {
-        Variant t = Variant::Text(platform::Utf16FromAnsi(type));
+        Variant t = Variant::Text(platform::Utf16FromUtf8(type));
         return std::make_shared<ComNameSpace>(Invoke(app_.Get(), dispid::GetNamespace, Method, {&t}).AsObject());
     }
     // Only our reference goes: Outlook keeps running (it may be the user's own window).
@@ -208,7 +208,7 @@ std::shared_ptr<Application> ConnectOutlook(const std::string& classId) {
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     (void)init; // S_FALSE (already entered) and RPC_E_CHANGED_MODE (a multithreaded one) both do
 
-    std::u16string wide = platform::Utf16FromAnsi(classId);
+    std::u16string wide = platform::Utf16FromUtf8(classId);
     CLSID clsid{};
     HRESULT hr = CLSIDFromString(reinterpret_cast<LPCOLESTR>(wide.c_str()), &clsid);
     if (FAILED(hr)) throw EStoreError("Invalid class string " + classId + ": " + HResultText(hr));

@@ -267,14 +267,14 @@ public:
     virtual Loaded Load(int index, WarningSink& warnings) = 0; // 0-based
 };
 
-// Warnings are ANSI text like every other message the front ends show; folder names are UTF-8.
+// Warnings name the folder and the mail by its place in the folder.
 std::string Where(const std::string& folderName, int index) {
-    return platform::AnsiFromUtf8(folderName) + ", mail " + std::to_string(index + 1);
+    return folderName + ", mail " + std::to_string(index + 1);
 }
 
 std::string ReadFileBytes(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    if (!in) throw EStoreError("Cannot read mail " + platform::AnsiPath(p));
+    if (!in) throw EStoreError("Cannot read mail " + platform::Utf8Path(p));
     std::string data;
     const auto size = SizeOf(p);
     data.resize(static_cast<std::size_t>(size));
@@ -284,7 +284,7 @@ std::string ReadFileBytes(const fs::path& p) {
 }
 
 double FileTimeUtc(const fs::path& p) {
-    auto t = platform::FileLastWriteUtc(platform::AnsiPath(p));
+    auto t = platform::FileLastWriteUtc(platform::Utf8Path(p));
     return t ? *t : 0.0;
 }
 
@@ -295,9 +295,9 @@ public:
         entries_ = IndexMboxFile(file_);
         fileTime_ = FileTimeUtc(file_);
         if (entries_.size() == 1 && !entries_[0].HadFromLine)
-            ctx.Warn(platform::AnsiFromUtf8(name_) + ": the file holds no \"From \" line; it is read as one mail");
+            ctx.Warn(name_ + ": the file holds no \"From \" line; it is read as one mail");
         else if (!entries_.empty() && !entries_[0].HadFromLine)
-            ctx.Warn(platform::AnsiFromUtf8(name_) + ": text before the first \"From \" line is read as a mail of its own");
+            ctx.Warn(name_ + ": text before the first \"From \" line is read as a mail of its own");
     }
     int Count() const override { return static_cast<int>(std::min<std::size_t>(entries_.size(), INT32_MAX)); }
     Loaded Load(int index, WarningSink& warnings) override {
@@ -306,14 +306,14 @@ public:
             try {
                 in_ = std::make_unique<platform::ReadOnlyFile>(file_);
             } catch (const Exception&) {
-                throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+                throw EStoreError("Cannot read mailbox " + platform::Utf8Path(file_));
             }
         }
         std::string raw(static_cast<std::size_t>(e.Length), '\0');
         try {
             raw.resize(in_->ReadAt(e.Offset, raw.data(), raw.size()));
         } catch (const Exception&) {
-            throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file_));
+            throw EStoreError("Cannot read mailbox " + platform::Utf8Path(file_));
         }
         if (raw.size() < e.Length)
             warnings.Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
@@ -662,7 +662,7 @@ private:
 std::shared_ptr<Store> OpenMailboxStore(const std::string& path, std::shared_ptr<WarningSink> warnings) {
     auto ctx = std::make_shared<StoreContext>();
     ctx->pathText = path;
-    ctx->storeId = platform::Utf16FromAnsi(path);
+    ctx->storeId = platform::Utf16FromUtf8(path);
     ctx->warnings = warnings ? std::move(warnings) : std::make_shared<WarningSink>();
     fs::path root = platform::NativePath(path).lexically_normal();
     if (root.has_filename() == false && root.has_parent_path()) root = root.parent_path(); // "dir/" -> "dir"

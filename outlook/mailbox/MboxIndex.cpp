@@ -166,7 +166,7 @@ std::vector<MboxEntry> IndexMboxBuffer(std::string_view data) {
 
 std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw EStoreError("Cannot open mailbox " + platform::AnsiPath(file));
+    if (!in) throw EStoreError("Cannot open mailbox " + platform::Utf8Path(file));
     MboxIndexer indexer;
     // Blocks of up to 1 MiB, no bigger than the file: most folders are small and a fresh
     // megabyte per folder opened would cost more than reading them.
@@ -181,7 +181,7 @@ std::vector<MboxEntry> IndexMboxFile(const std::filesystem::path& file) {
         if (got <= 0) break;
         indexer.Feed(block.get(), static_cast<std::size_t>(got));
     }
-    if (in.bad()) throw EStoreError("Cannot read mailbox " + platform::AnsiPath(file));
+    if (in.bad()) throw EStoreError("Cannot read mailbox " + platform::Utf8Path(file));
     return indexer.Finish();
 }
 

@@ -623,7 +623,7 @@ WideString MimeAttachment::FileName() { return Wide(owner_->attachments_[index_]
 std::optional<std::string_view> MimeAttachment::Content() {
     const auto& a = owner_->Decoded(index_);
     if (a.BadBase64)
-        owner_->Warn("bad base64 in attachment \"" + platform::AnsiFromUtf8(a.Name) + "\", saved what could be decoded");
+        owner_->Warn("bad base64 in attachment \"" + a.Name + "\", saved what could be decoded");
     return std::string_view(a.Bytes);
 }
 

@@ -223,7 +223,7 @@ public:
             if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
                 bytes_ = BuildEml(*EmbeddedMessage(*attachment_), 1);
             } else if (type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
-                throw EStoreError("The attachment \"" + platform::AnsiFromUtf16(FileName()) +
+                throw EStoreError("The attachment \"" + platform::Utf8FromUtf16(FileName()) +
                                   "\" is a link to a file outside the message; \"" + attachment_->File()->Path() +
                                   "\" holds no data for it.");
             } else {

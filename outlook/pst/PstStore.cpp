@@ -22,7 +22,7 @@ constexpr std::uint32_t IpmSubtreeEntryId = 0x35E0;
 // the message store does not say where the subtree is.
 constexpr std::uint32_t UsualIpmSubtreeId = 0x8022;
 
-std::string Ansi(const WideString& text) { return platform::AnsiFromUtf16(text); }
+std::string Ansi(const WideString& text) { return platform::Utf8FromUtf16(text); }
 
 std::uint8_t ItemType(const ItemHandle& item) {
     std::uint8_t type = 0;
@@ -227,7 +227,7 @@ std::shared_ptr<ItemHandle> FindIpmSubtree(StoreContext& store, std::uint32_t na
 std::shared_ptr<Store> OpenWith(std::shared_ptr<PstFile> file, const std::string& path) {
     auto store = std::make_shared<StoreContext>();
     store->file = file;
-    store->storeId = platform::Utf16FromAnsi(path);
+    store->storeId = platform::Utf16FromUtf8(path);
     std::uint32_t namedSubtree = 0;
 
     libpff_item_t* messageStore = nullptr;
@@ -254,7 +254,7 @@ std::shared_ptr<Store> OpenWith(std::shared_ptr<PstFile> file, const std::string
         }
     }
     if (store->displayName.empty())
-        store->displayName = platform::Utf16FromAnsi(FileName(path));
+        store->displayName = platform::Utf16FromUtf8(FileName(path));
 
     auto top = FindIpmSubtree(*store, namedSubtree);
     try {

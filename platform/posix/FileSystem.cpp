@@ -28,7 +28,6 @@ using calendar::DaysFromCivil;
 using calendar::kUnixEpochDays;
 constexpr double kSecondsPerDay = 86400.0;
 
-std::string Native(const std::string& ansi) { return Utf8FromAnsi(ansi); }
 
 // A broken-down time (as the fields say, no zone) as a date value.
 double DateValueOfTm(const std::tm& tm) {
@@ -87,6 +86,9 @@ std::optional<bool> RenameNoReplace(const std::string& from, const std::string& 
     return std::nullopt;
 }
 
+// The file system has no room: nothing more can be written there.
+bool IsDiskFull(int err) { return err == ENOSPC || err == EDQUOT; }
+
 double DateValueOfTimespec(const struct timespec& ts) {
     double secs = static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
     return kUnixEpochDays + secs / kSecondsPerDay;
@@ -96,25 +98,29 @@ double DateValueOfTimespec(const struct timespec& ts) {
 
 bool FileExists(const std::string& path) {
     struct stat st {};
-    return !path.empty() && stat(Native(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool PathExists(const std::string& path) {
     struct stat st {};
-    return !path.empty() && lstat(Native(path).c_str(), &st) == 0;
+    return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
 bool IsDirectoryPath(const std::string& path) {
     struct stat st {};
-    return !path.empty() && stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateSingleDirectory(const std::string& path) { return mkdir(Native(path).c_str(), 0777) == 0; }
+bool CreateSingleDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
 
-bool DeleteFilePath(const std::string& path) { return unlink(Native(path).c_str()) == 0; }
+bool DeleteFilePath(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool RenameFilePath(const std::string& from, const std::string& to) {
-    return rename(Native(from).c_str(), Native(to).c_str()) == 0;
+    if (InjectedWriteFault(to) == WriteFault::NameRefused) {
+        errno = EINVAL;
+        return false;
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
 }
 
 std::int64_t FileSize(const std::string& path) {
@@ -123,7 +129,7 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 std::optional<double> FileLastWriteUtc(const std::string& path) {
-    int fd = open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     int rc = fstat(fd, &st);
@@ -134,7 +140,7 @@ std::optional<double> FileLastWriteUtc(const std::string& path) {
 
 std::optional<FileInfo> GetFileInfo(const std::string& path) {
     struct stat st {};
-    if (path.empty() || stat(Native(path).c_str(), &st) != 0) return std::nullopt;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
     FileInfo info;
     info.IsDirectory = S_ISDIR(st.st_mode);
     info.Size = info.IsDirectory ? 0 : static_cast<std::int64_t>(st.st_size);
@@ -145,7 +151,7 @@ std::optional<FileInfo> GetFileInfo(const std::string& path) {
 bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
     const auto utc = DosRuleWriteTime(localDateValue);
     if (!utc) return false;
-    int fd = open(Native(path).c_str(), O_RDWR | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = SetWriteTime(fd, *utc);
     close(fd);
@@ -153,23 +159,24 @@ bool SetFileLastWriteFromLocal(const std::string& path, double localDateValue) {
 }
 
 bool IsDirectoryWritable(const std::string& path) {
-    return IsDirectoryPath(path) && access(Native(path).c_str(), W_OK | X_OK) == 0;
+    return IsDirectoryPath(path) && access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 std::vector<std::string> ListDirectory(const std::string& path) {
     std::vector<std::string> names;
-    DIR* dir = opendir(Native(path).c_str());
+    DIR* dir = opendir(path.c_str());
     if (!dir) return names;
     while (dirent* e = readdir(dir)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        names.push_back(AnsiFromUtf8(e->d_name));
+        names.push_back(e->d_name);
     }
     closedir(dir);
     return names;
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view data, const AtomicWriteOptions& options) {
-    std::string target = Native(path);
+    std::string target = path;
+    const WriteFault fault = InjectedWriteFault(path);
     // A temporary name of our own made with O_EXCL rather than mkstemp: the file is created
     // with the permissions the user's umask gives (mkstemp's 0600 would need one more call
     // to widen), and a name left by a crashed run is simply passed over.
@@ -180,16 +187,27 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         suffix = ".tmp-" + pid + "-" + std::to_string(counter.fetch_add(1));
         tmp = target + suffix;
+        if (fault == WriteFault::NameRefused) {
+            errno = EINVAL;
+            break;
+        }
         fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) throw EFCreateError("Cannot create file " + path);
+    if (fd < 0) {
+        const int err = errno;
+        throw EFCreateError("Cannot create file " + path + ": " + std::strerror(err), IsDiskFull(err));
+    }
     auto fail = [&](const char* what) {
         int err = errno;
         close(fd);
         unlink(tmp.c_str());
-        throw EWriteError(what + path + ": " + std::strerror(err));
+        throw EWriteError(what + path + ": " + std::strerror(err), IsDiskFull(err));
     };
+    if (fault == WriteFault::DiskFull) {
+        errno = ENOSPC;
+        fail("Cannot write file ");
+    }
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -210,7 +228,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     if (close(fd) != 0) {
         int err = errno;
         unlink(tmp.c_str());
-        throw EWriteError("Cannot write file " + path + ": " + std::strerror(err));
+        throw EWriteError("Cannot write file " + path + ": " + std::strerror(err), IsDiskFull(err));
     }
     if (options.KeepExisting) {
         if (const auto placed = RenameNoReplace(tmp, target)) {
@@ -236,7 +254,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
 
 ReadOnlyFile::ReadOnlyFile(const std::filesystem::path& path) : path_(path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw EFOpenError("Cannot open file " + AnsiPath(path));
+    if (fd < 0) throw EFOpenError("Cannot open file " + Utf8Path(path));
     handle_ = fd;
 }
 
@@ -248,7 +266,7 @@ std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t
         const ssize_t n = pread(static_cast<int>(handle_), buffer + done, size - done,
                                 static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw Exception("Cannot read file " + AnsiPath(path_) + ": " + std::strerror(errno));
+        if (n < 0) throw Exception("Cannot read file " + Utf8Path(path_) + ": " + std::strerror(errno));
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
@@ -256,7 +274,7 @@ std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    int fd = open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw EFOpenError("Cannot open file " + path);
     std::string data;
     char buf[65536];
@@ -278,16 +296,16 @@ std::string ExecutableFilePath() {
     char buf[PATH_MAX + 1];
     ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
     if (n <= 0) return {};
-    return AnsiFromUtf8(std::string(buf, static_cast<std::size_t>(n)));
+    return std::string(buf, static_cast<std::size_t>(n));
 }
 
 namespace {
 std::string XdgDir(const char* var, const char* fallbackBelowHome) {
     const char* v = std::getenv(var);
-    if (v && v[0] == '/') return AnsiFromUtf8(v);
+    if (v && v[0] == '/') return v;
     const char* home = std::getenv("HOME");
     std::string h = home && home[0] ? home : "/tmp";
-    return AnsiFromUtf8(h + fallbackBelowHome);
+    return h + fallbackBelowHome;
 }
 } // namespace
 
@@ -329,8 +347,8 @@ double UtcToLocal(double utcDateValue) {
     return DateValueOfTm(local) + frac;
 }
 
-std::filesystem::path NativePath(const std::string& ansiPath) { return std::filesystem::path(Native(ansiPath)); }
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(path); }
 
-std::string AnsiPath(const std::filesystem::path& path) { return AnsiFromUtf8(path.string()); }
+std::string Utf8Path(const std::filesystem::path& path) { return path.string(); }
 
 } // namespace quillmark::platform

@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 
 #include <clocale>
+#include <iconv.h>
 #include <cstring>
 #include <langinfo.h>
 #include <locale.h>
@@ -48,6 +49,32 @@ std::string PatternFromStrftime(const std::string& fmt) {
     return out.empty() ? "hh:nn:ss" : out;
 }
 
+// A name of a locale whose character set is not UTF-8, in UTF-8 (the program's text).
+// ASCII goes as it is; a name that cannot be converted is dropped to its ASCII part rather
+// than put into pages as bytes of another character set.
+std::string Utf8FromLocaleText(const std::string& text, const char* codeset) {
+    bool ascii = true;
+    for (unsigned char c : text) ascii = ascii && c < 0x80;
+    if (ascii) return text;
+    iconv_t cd = iconv_open("UTF-8", codeset);
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+        std::string out(text.size() * 4 + 4, '\0');
+        char* in = const_cast<char*>(text.data());
+        std::size_t inLeft = text.size(), outLeft = out.size();
+        char* o = out.data();
+        const bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1);
+        iconv_close(cd);
+        if (ok) {
+            out.resize(out.size() - outLeft);
+            return out;
+        }
+    }
+    std::string kept;
+    for (unsigned char c : text)
+        if (c < 0x80) kept += static_cast<char>(c);
+    return kept;
+}
+
 } // namespace
 
 RegionalSettings ReadRegionalFromLocale() {
@@ -57,7 +84,7 @@ RegionalSettings ReadRegionalFromLocale() {
     bool utf8 = std::strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
     auto text = [&](nl_item item) {
         std::string v = nl_langinfo_l(item, loc);
-        return utf8 ? AnsiFromUtf8(v) : v;
+        return utf8 ? v : Utf8FromLocaleText(v, nl_langinfo_l(CODESET, loc));
     };
     static constexpr nl_item kAbMon[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
                                            ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};

@@ -88,7 +88,7 @@ std::string StringFromData(const std::vector<std::uint8_t>& data) {
     std::u16string text = Utf16FromBytes(data);
     auto nul = text.find(u'\0');
     if (nul != std::u16string::npos) text.resize(nul);
-    return AnsiFromUtf16(text);
+    return Utf8FromUtf16(text);
 }
 
 std::string EscapeQuoted(const std::string& utf8) {
@@ -122,7 +122,7 @@ std::string HexList(const std::vector<std::uint8_t>& data, std::size_t firstLine
 }
 
 std::string FormatValue(const SettingsValue& v) {
-    std::string line = v.Name.empty() ? "@" : "\"" + EscapeQuoted(Utf8FromAnsi(v.Name)) + "\"";
+    std::string line = v.Name.empty() ? "@" : "\"" + EscapeQuoted(v.Name) + "\"";
     line += '=';
     if (v.Type == SettingsValueType::DWord && v.Data.size() == 4) {
         std::uint32_t n = v.Data[0] | (v.Data[1] << 8) | (v.Data[2] << 16) | (static_cast<std::uint32_t>(v.Data[3]) << 24);
@@ -307,7 +307,7 @@ std::vector<SettingsSection> ParseSettingsFile(const std::string& rawText, const
             if (trimmed.back() != ']' || trimmed.size() < 3) p.Fail("bad key line");
             std::string key = trimmed.substr(1, trimmed.size() - 2);
             if (key[0] == '-') p.Fail("key deletion is not supported");
-            sections.push_back({AnsiFromUtf8(key), {}});
+            sections.push_back({key, {}});
             continue;
         }
         if (sections.empty()) p.Fail("value outside of a key");
@@ -315,7 +315,7 @@ std::vector<SettingsSection> ParseSettingsFile(const std::string& rawText, const
         if (p.Peek() == '@') {
             p.Expect('@');
         } else {
-            value.Name = AnsiFromUtf8(p.Quoted());
+            value.Name = p.Quoted();
         }
         p.SkipBlanks();
         p.Expect('=');
@@ -361,7 +361,7 @@ std::vector<SettingsSection> ParseSettingsFile(const std::string& rawText, const
 std::string FormatSettingsFile(const std::vector<SettingsSection>& sections) {
     std::string out = std::string(FileHeader) + "\n";
     for (const auto& s : sections) {
-        out += "\n[" + Utf8FromAnsi(s.KeyPath) + "]\n";
+        out += "\n[" + s.KeyPath + "]\n";
         for (const auto& v : s.Values) out += FormatValue(v) + "\n";
     }
     return out;
@@ -406,7 +406,7 @@ public:
             std::size_t nul = all.find(u'\0', start);
             if (nul == std::u16string::npos) nul = all.size();
             if (nul == start) break; // the empty string ends the list
-            list.push_back(AnsiFromUtf16(all.substr(start, nul - start)));
+            list.push_back(Utf8FromUtf16(all.substr(start, nul - start)));
             start = nul + 1;
         }
         return list;
@@ -420,14 +420,14 @@ public:
     }
 
     void WriteString(const std::string& name, const std::string& value) override {
-        Store(name, SettingsValueType::String, Utf16Bytes(Utf16FromAnsi(value), true));
+        Store(name, SettingsValueType::String, Utf16Bytes(Utf16FromUtf8(value), true));
     }
 
     void WriteStringList(const std::string& name, const std::vector<std::string>& value) override {
         std::vector<std::uint8_t> data;
         for (const auto& s : value) {
             if (s.empty()) continue; // an empty entry would end the list early
-            auto bytes = Utf16Bytes(Utf16FromAnsi(s), true);
+            auto bytes = Utf16Bytes(Utf16FromUtf8(s), true);
             data.insert(data.end(), bytes.begin(), bytes.end());
         }
         data.push_back(0);

@@ -1,12 +1,9 @@
 // On Windows the ANSI code page is the system's active code page (CP_ACP), asked of the
 // system for every conversion.
 //
-// Unmapped characters become "?" and nothing else: conversions are made without Windows'
-// "best fit" mapping (WC_NO_BEST_FIT_CHARS). Best fit would turn a fullwidth solidus or
-// reverse solidus (U+FF0F, U+FF3C) into "/" or "\", a fullwidth colon into ":" and the like;
-// a mail's subject and its attachment names become file names, so a best-fit "\" from a
-// crafted name would reach into other directories, and "∞" printing as "8" is simply wrong.
-// The "?" rule is also what every other platform of this program does.
+// Conversions are exact or nothing: never Windows' "best fit" mapping (WC_NO_BEST_FIT_CHARS),
+// which would turn a fullwidth solidus or reverse solidus (U+FF0F, U+FF3C) into "/" or "\"
+// and "∞" into "8".
 #include "platform/CodePage.h"
 #include "platform/Unicode.h"
 
@@ -48,41 +45,28 @@ std::u16string Prepared(std::u16string_view text, bool utf8CodePage) {
     return out;
 }
 
-std::string WideToAnsi(std::u16string_view text) {
-    if (text.empty()) return {};
+// The wide text in the active code page, or nothing when a character has no byte there.
+std::optional<std::string> WideToAnsiExact(std::u16string_view text) {
+    if (text.empty()) return std::string();
     const UINT acp = GetACP();
     const bool utf8 = acp == CP_UTF8;
     const std::u16string clean = Prepared(text, utf8);
+    if (clean != text && !utf8) return std::nullopt; // an unpaired surrogate or a character beyond the first plane
     std::string out;
     for (std::size_t pos = 0; pos < clean.size();) {
         std::size_t len = std::min(kChunk, clean.size() - pos);
         if (len < clean.size() - pos && clean[pos + len - 1] >= 0xD800 && clean[pos + len - 1] <= 0xDBFF) --len;
         // UTF-8 takes neither flags nor a default character; everything maps there.
         const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-        const char* defaultChar = utf8 ? nullptr : "?";
-        int need = WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), nullptr, 0, defaultChar,
-                                       nullptr);
+        BOOL usedDefault = FALSE;
+        BOOL* used = utf8 ? nullptr : &usedDefault;
+        int need = WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), nullptr, 0, nullptr, used);
+        if (usedDefault) return std::nullopt;
         if (need > 0) {
             std::size_t at = out.size();
             out.resize(at + static_cast<std::size_t>(need));
-            WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), out.data() + at, need,
-                                defaultChar, nullptr);
-        }
-        pos += len;
-    }
-    return out;
-}
-
-std::u16string AnsiToWide(std::string_view text) {
-    std::u16string out;
-    for (std::size_t pos = 0; pos < text.size();) {
-        std::size_t len = std::min(kChunk, text.size() - pos);
-        int need = MultiByteToWideChar(CP_ACP, 0, text.data() + pos, static_cast<int>(len), nullptr, 0);
-        if (need > 0) {
-            std::size_t at = out.size();
-            out.resize(at + static_cast<std::size_t>(need));
-            MultiByteToWideChar(CP_ACP, 0, text.data() + pos, static_cast<int>(len),
-                                reinterpret_cast<wchar_t*>(out.data() + at), need);
+            WideCharToMultiByte(acp, flags, Wide(clean) + pos, static_cast<int>(len), out.data() + at, need, nullptr,
+                                used);
         }
         pos += len;
     }
@@ -135,13 +119,12 @@ const CaseTables& Tables() {
 
 } // namespace
 
-std::string AnsiFromUtf16(std::u16string_view text) { return WideToAnsi(text); }
-
-std::u16string Utf16FromAnsi(std::string_view text) { return AnsiToWide(text); }
-
-std::string AnsiFromUtf8(std::string_view text) { return WideToAnsi(Utf16FromUtf8(text)); }
-
-std::string Utf8FromAnsi(std::string_view text) { return Utf8FromUtf16(AnsiToWide(text)); }
+std::optional<std::string> AnsiFromUtf8Exact(std::string_view text) {
+    const std::u16string wide = Utf16FromUtf8(text);
+    if (wide.find(u'\uFFFD') != std::u16string::npos && text.find("\xEF\xBF\xBD") == std::string_view::npos)
+        return std::nullopt; // the text was not valid UTF-8
+    return WideToAnsiExact(wide);
+}
 
 unsigned char AnsiUpper(unsigned char c) { return Tables().Upper[c]; }
 unsigned char AnsiLower(unsigned char c) { return Tables().Lower[c]; }

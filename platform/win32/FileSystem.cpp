@@ -23,16 +23,16 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kTicksPerDay = 864000000000.0;        // 100-ns ticks
 constexpr double kFileTimeEpochDays = 109205.0;        // 1601-01-01 .. 1899-12-30
 
-std::wstring WideOf(std::string_view ansi) {
-    std::u16string u = Utf16FromAnsi(ansi);
+std::wstring WideOf(std::string_view utf8) {
+    std::u16string u = Utf16FromUtf8(utf8);
     return std::wstring(u.begin(), u.end());
 }
 
-std::string AnsiOf(const wchar_t* wide, std::size_t length) {
-    return AnsiFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(wide), length));
+std::string Utf8Of(const wchar_t* wide, std::size_t length) {
+    return Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(wide), length));
 }
 
-std::string AnsiOf(const std::wstring& wide) { return AnsiOf(wide.data(), wide.size()); }
+std::string Utf8Of(const std::wstring& wide) { return Utf8Of(wide.data(), wide.size()); }
 
 // The wide path for a system call. Paths near or over MAX_PATH only work with the "\\?\"
 // prefix, which also turns off the system's own clean-up of the path; so such a path is
@@ -60,12 +60,18 @@ std::string LastErrorText(DWORD error) {
                              nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (n > 0 && buffer) {
-        text = AnsiOf(buffer, n);
+        text = Utf8Of(buffer, n);
         while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
             text.pop_back();
     }
     if (buffer) LocalFree(buffer);
     return text.empty() ? "system error " + std::to_string(error) : text;
+}
+
+// The volume has no room: nothing more can be written there.
+bool IsDiskFull(DWORD error) {
+    constexpr DWORD DiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, missing from some headers
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == DiskQuotaExceeded;
 }
 
 class Handle {
@@ -167,6 +173,10 @@ bool DeleteFilePath(const std::string& path) { return DeleteFileW(Win(path).c_st
 bool RenameFilePath(const std::string& from, const std::string& to) {
     // Replaces an existing target, as rename does on the other platforms, and like it never
     // falls back to copying across volumes: a rename is all or nothing.
+    if (InjectedWriteFault(to) == WriteFault::NameRefused) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
     return MoveFileExW(Win(from).c_str(), Win(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -261,7 +271,7 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     do {
         std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
-        names.push_back(AnsiOf(name));
+        names.push_back(Utf8Of(name));
     } while (FindNextFileW(h, &found));
     FindClose(h);
     return names;
@@ -272,13 +282,20 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     const std::string tmp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
                             std::to_string(GetTickCount64()) + "-" + std::to_string(counter.fetch_add(1));
     const std::wstring wideTmp = Win(tmp);
-    Handle h(CreateFileW(wideTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.Valid()) throw EFCreateError("Cannot create file " + path);
+    const WriteFault fault = InjectedWriteFault(path);
+    Handle h(fault == WriteFault::NameRefused
+                 ? INVALID_HANDLE_VALUE
+                 : CreateFileW(wideTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) {
+        const DWORD error = fault == WriteFault::NameRefused ? ERROR_INVALID_NAME : GetLastError();
+        throw EFCreateError("Cannot create file " + path + ": " + LastErrorText(error), IsDiskFull(error));
+    }
     auto fail = [&](const std::string& what, DWORD error) {
         h.Close();
         DeleteFileW(wideTmp.c_str());
-        throw EWriteError(what + path + ": " + LastErrorText(error));
+        throw EWriteError(what + path + ": " + LastErrorText(error), IsDiskFull(error));
     };
+    if (fault == WriteFault::DiskFull) fail("Cannot write file ", ERROR_DISK_FULL);
     const char* p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -295,7 +312,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const Atomi
     if (!h.Close()) {
         DWORD error = GetLastError();
         DeleteFileW(wideTmp.c_str());
-        throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error));
+        throw EWriteError("Cannot write file " + path + ": " + LastErrorText(error), IsDiskFull(error));
     }
     // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name, in one step.
     const DWORD flags = options.KeepExisting ? MOVEFILE_WRITE_THROUGH : MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
@@ -320,7 +337,7 @@ ReadOnlyFile::ReadOnlyFile(const std::filesystem::path& path) : path_(path) {
     // Others may go on writing the file (a mail program appending to its mailbox).
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw EFOpenError("Cannot open file " + AnsiPath(path));
+    if (h == INVALID_HANDLE_VALUE) throw EFOpenError("Cannot open file " + Utf8Path(path));
     handle_ = reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -338,7 +355,7 @@ std::size_t ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t
         if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer + done, chunk, &got, &where)) {
             const DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF) break;
-            throw Exception("Cannot read file " + AnsiPath(path_) + ": " + LastErrorText(error));
+            throw Exception("Cannot read file " + Utf8Path(path_) + ": " + LastErrorText(error));
         }
         if (got == 0) break;
         done += got;
@@ -377,39 +394,15 @@ std::string ExecutableFilePath() {
         if (buf.size() >= 32768) return {};
         buf.resize(buf.size() * 2);
     }
-    std::string ansi = AnsiOf(buf);
-    if (Utf16FromAnsi(ansi) == std::u16string(buf.begin(), buf.end())) return ansi;
-    // A directory name the ANSI code page cannot hold (a user name in another script) would
-    // come out with "?" in it and name no file. The short (8.3) form of the directory is
-    // plain ASCII; the program's own name is kept long when it converts, because the
-    // settings key and the template name are made from it.
-    std::size_t cut = buf.find_last_of(L"\\/");
-    std::wstring dir = cut == std::wstring::npos ? std::wstring() : buf.substr(0, cut + 1);
-    std::wstring name = cut == std::wstring::npos ? buf : buf.substr(cut + 1);
-    auto shortOf = [](const std::wstring& longPath) {
-        DWORD need = GetShortPathNameW(longPath.c_str(), nullptr, 0);
-        if (need == 0) return std::wstring();
-        std::wstring out(need, L'\0');
-        DWORD got = GetShortPathNameW(longPath.c_str(), out.data(), need);
-        if (got == 0 || got >= need) return std::wstring();
-        out.resize(got);
-        return out;
-    };
-    std::wstring shortDir = dir.empty() ? dir : shortOf(dir);
-    std::string nameAnsi = AnsiOf(name);
-    if (!shortDir.empty() && Utf16FromAnsi(nameAnsi) == std::u16string(name.begin(), name.end())) {
-        if (shortDir.back() != L'\\') shortDir += L'\\';
-        return AnsiOf(shortDir) + nameAnsi;
-    }
-    std::wstring shortAll = shortOf(buf);
-    return shortAll.empty() ? ansi : AnsiOf(shortAll);
+    // UTF-8 holds every name the system gives, whatever the user's language.
+    return Utf8Of(buf);
 }
 
-std::string UserDataDirectory() { return AnsiOf(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
+std::string UserDataDirectory() { return Utf8Of(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
 
 // Settings live in the registry on Windows; files that stand for settings go beside the
 // user's other roaming data, like the registry's per-user part roams with the user.
-std::string UserConfigDirectory() { return AnsiOf(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
+std::string UserConfigDirectory() { return Utf8Of(KnownFolder(FOLDERID_RoamingAppData, L"APPDATA")); }
 
 double NowLocal() {
     SYSTEMTIME st{};
@@ -437,8 +430,8 @@ double UtcToLocal(double utcDateValue) {
     return DateValueOfSystemTime(local) + frac;
 }
 
-std::filesystem::path NativePath(const std::string& ansiPath) { return std::filesystem::path(WideOf(ansiPath)); }
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(WideOf(path)); }
 
-std::string AnsiPath(const std::filesystem::path& path) { return AnsiOf(path.wstring()); }
+std::string Utf8Path(const std::filesystem::path& path) { return Utf8Of(path.wstring()); }
 
 } // namespace quillmark::platform

@@ -14,7 +14,7 @@ std::string LocaleText(LCTYPE type) {
     wchar_t buf[128] = {};
     int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buf, static_cast<int>(sizeof buf / sizeof buf[0]));
     if (n <= 1) return {};
-    return AnsiFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(buf), static_cast<std::size_t>(n - 1)));
+    return Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(buf), static_cast<std::size_t>(n - 1)));
 }
 
 } // namespace

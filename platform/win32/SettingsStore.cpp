@@ -15,14 +15,14 @@ namespace quillmark::platform {
 namespace {
 
 std::wstring WideOf(const std::string& ansi) {
-    std::u16string u = Utf16FromAnsi(ansi);
+    std::u16string u = Utf16FromUtf8(ansi);
     return std::wstring(u.begin(), u.end());
 }
 
 std::string AnsiOfBytes(const std::vector<BYTE>& data) {
     std::u16string text(data.size() / 2, u'\0');
     if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * 2);
-    return AnsiFromUtf16(text);
+    return Utf8FromUtf16(text);
 }
 
 // "\Software\Keldane\Quillmark" -> "Software\Keldane\Quillmark"; the registry takes no

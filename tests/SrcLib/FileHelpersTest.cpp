@@ -1,7 +1,9 @@
 #include "platform/Exceptions.h"
 #include "SrcLib/uLib.h"
 #include "TempDir.h"
+#include "platform/Cp1252.h"
 #include "platform/FileSystem.h"
+#include "platform/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,14 @@ using namespace quillmark;
 using quillmark::test::TempDir;
 
 namespace {
+// Windows-1252 bytes as the program's UTF-8 text, so the tables below can show the code
+// page's bytes the name rules are defined on.
+std::string FromCp1252(const std::string& bytes) {
+    std::string out;
+    for (unsigned char b : bytes) platform::unicode::AppendUtf8(out, platform::cp1252::ToUnicode(b));
+    return out;
+}
+
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -34,7 +44,49 @@ TEST(SanitizeFileName, Table) {
         {"\x80\xBF\xD0\xD1\xDD\xDE\xDF\xF0\xF1\xFD\xFF", "__"}, // eleven "_", cut to four, halved
         {"\xC0\xC6\xC8\xCC\xD2\xD9\xE0\xE6\xE8\xEC\xF2\xF9", "AAEIOUaaeiou"},
     };
-    for (auto& [in, out] : cases) EXPECT_EQ(SanitizeFileName(in), out) << in;
+    for (auto& [in, out] : cases) EXPECT_EQ(SanitizeFileName(FromCp1252(in)), out) << in;
+}
+
+TEST(SanitizeFileName, LettersOfOtherScriptsAreKeptAndEverythingUnsafeIsNot) {
+    const struct {
+        const char* In;
+        const char* Unicode;
+        const char* Latin; // what names were before other scripts were kept
+    } cases[] = {
+        {"Привет, мир", "Привет_мир", "------_---"},
+        {"日本語のメール", "日本語のメール", "-------"},
+        {"שלום עולם", "שלום_עולם", "----_----"},
+        {"مرحبا 123", "مرحبا_123", "-----_123"},
+        {"Γειά σου", "Γειά_σου", "----_---"},
+        {"🎉 Party", "🎉_Party", "-_Party"},
+        // Accented Latin letters still fold, whatever the script around them.
+        {"Café да", "Cafe_да", "Cafe_--"},
+        // Direction overrides, invisible characters and other spaces never reach a name.
+        {"‮txt.exe", "-txt_exe", "-txt_exe"},
+        {"a​b　c d", "a-b-c_d", "a-b-c_d"},
+        // Fullwidth slashes and colons are punctuation, not letters: no way out of a folder.
+        {"..／..＼x：", "-_-x-", "-_-x-"},
+        // A byte that is no UTF-8 is no character either.
+        {"a\xFF" "b", "a-b", "a-b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SanitizeFileName(c.In), c.Unicode) << c.In;
+        EXPECT_EQ(SanitizeFileName(c.In, NameScript::Latin), c.Latin) << c.In;
+    }
+}
+
+TEST(Utf8Prefix, CutsByCharactersNeverInsideOne) {
+    EXPECT_EQ(Utf8Prefix("При", 2), "Пр");
+    EXPECT_EQ(Utf8Prefix("a🎉b", 2), "a🎉");
+    EXPECT_EQ(Utf8Prefix("abc", 10), "abc");
+    EXPECT_EQ(Utf8Prefix("", 3), "");
+}
+
+TEST(LowerCaseText, AsciiAndTheCodePageLettersOthersKept) {
+    EXPECT_EQ(LowerCaseText(".PDF"), ".pdf");
+    EXPECT_EQ(LowerCaseText(".ÉTÉ"), ".été");
+    EXPECT_EQ(LowerCaseText(".ŠŸ"), ".šÿ");
+    EXPECT_EQ(LowerCaseText(".Ж"), ".Ж"); // beyond the code page: kept as it is
 }
 
 TEST(SanitizeFileName, RunsOfUnderscoresBecomeHalfRoundedUp) {

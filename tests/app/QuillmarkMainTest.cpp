@@ -1,6 +1,8 @@
 // The window's logic against a fake view and an in-memory store: start-up, validation, the
 // commands, an export through the button, the close rules and the remembered settings.
 #include "app/QuillmarkMain.h"
+#include "export/RootGuard.h"
+#include "platform/DirectoryLock.h"
 
 #include "FakeOutlook.h"
 #include "FakeView.h"
@@ -364,6 +366,45 @@ TEST_F(WindowTest, AFailingRunShowsItsErrorAndRestoresTheCursor) {
     EXPECT_EQ(view.Errors, std::vector<std::string>{"Cannot read item"});
     EXPECT_FALSE(view.Busy);
     EXPECT_FALSE(form->Exporting());
+}
+
+TEST_F(WindowTest, AMailNotWrittenWholeIsNamedInRedAndHoldsFromBack) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    inbox->ItemList[1]->Mail->AddAttachment(u"x.pdf", "x")->FailOn("SaveAsFile", "The attachment cannot be read");
+    form->BmailoutClick();
+    EXPECT_TRUE(view.Errors.empty());
+    EXPECT_EQ(view.StatusMode, 1);
+    EXPECT_EQ(view.Status, "1 mail was not exported (the first: #2 | " + DateTimeToText(EncodeDate(2005, 3, 2) + 0.5) +
+                               " | Offer 2: attachment \"x.pdf\" not saved: The attachment cannot be read)");
+    EXPECT_NE(std::find(view.StatusHistory.begin(), view.StatusHistory.end(),
+                        "#2 | " + DateTimeToText(EncodeDate(2005, 3, 2) + 0.5) +
+                            " | Offer 2: attachment \"x.pdf\" not saved: The attachment cannot be read"),
+              view.StatusHistory.end());
+    // From stops at the mail that was not written, not at the last mail.
+    EXPECT_EQ(view.Texts[TFField::Edat1], DateTimeToText(EncodeDate(2005, 3, 2) + 0.5));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 2);
+    EXPECT_FALSE(form->Exporting());
+}
+
+TEST_F(WindowTest, ARootAnotherRunHoldsIsAnErrorAndNothingIsWritten) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    platform::DirectoryLock other;
+    ASSERT_EQ(other.TryLock(root + "/" + RootLockFileName), platform::DirectoryLock::State::Locked);
+    EXPECT_FALSE(form->Guarded([&] { form->BmailoutClick(); }));
+    ASSERT_EQ(view.Errors.size(), 1u);
+    EXPECT_NE(view.Errors[0].find("is in use by another export run (process " +
+                                  std::to_string(platform::CurrentProcessId())),
+              std::string::npos)
+        << view.Errors[0];
+    EXPECT_FALSE(fs::exists(root + "/2005"));
+    EXPECT_EQ(view.Texts[TFField::Edat1], "");
+    EXPECT_FALSE(view.Busy);
 }
 
 // ---- closing ----

@@ -50,7 +50,7 @@ TEST(FileSettingsStore, ValuesSurviveAReopenWithTheirTypes) {
         key->WriteInteger("Top", 439);
         key->WriteInteger("Left", -20); // a window left of the screen
         key->WriteString("MailDir", "C:\\export\\\"quoted\"");
-        key->WriteString("AttsDir", "bilagor \xE5\xE4\xF6"); // ANSI åäö
+        key->WriteString("AttsDir", "bilagor \xC3\xA5\xC3\xA4\xC3\xB6 \xE6\x97\xA5"); // "åäö 日"
         key->WriteString("RE_Subj", "a\r\nb");            // a raw line break must not break the file
         key->WriteString("Empty", "");
         key->WriteString("Odd", "x=hex:\\"); // ends in "\", which continues only hex lists
@@ -61,7 +61,7 @@ TEST(FileSettingsStore, ValuesSurviveAReopenWithTheirTypes) {
     EXPECT_EQ(key->ReadInteger("Top"), 439);
     EXPECT_EQ(key->ReadInteger("Left"), -20);
     EXPECT_EQ(key->ReadString("MailDir"), "C:\\export\\\"quoted\"");
-    EXPECT_EQ(key->ReadString("AttsDir"), "bilagor \xE5\xE4\xF6");
+    EXPECT_EQ(key->ReadString("AttsDir"), "bilagor \xC3\xA5\xC3\xA4\xC3\xB6 \xE6\x97\xA5");
     EXPECT_EQ(key->ReadString("RE_Subj"), "a\r\nb");
     EXPECT_TRUE(key->ValueExists("Empty"));
     EXPECT_EQ(key->ReadString("Empty"), "");
@@ -73,7 +73,7 @@ TEST(FileSettingsStore, ValuesSurviveAReopenWithTheirTypes) {
     const std::string text = TempDir::Read(store.KeyFilePath(Key));
     EXPECT_NE(text.find("\"Top\"=dword:000001b7\n"), std::string::npos);
     EXPECT_NE(text.find("\"Left\"=dword:ffffffec\n"), std::string::npos);
-    EXPECT_NE(text.find("\"AttsDir\"=\"bilagor \xC3\xA5\xC3\xA4\xC3\xB6\"\n"), std::string::npos); // UTF-8 on disk
+    EXPECT_NE(text.find("\"AttsDir\"=\"bilagor \xC3\xA5\xC3\xA4\xC3\xB6 \xE6\x97\xA5\"\n"), std::string::npos); // UTF-8 on disk
     EXPECT_NE(text.find("\"RE_Subj\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\n"), std::string::npos);
 }
 

@@ -140,7 +140,7 @@ TEST(AppInfo, OnlyTheTableOfTheLanguageIsRead) {
     info.LanguageId = "0409";
     info.Read();
     EXPECT_EQ(info.FileVersion, "1.2.4.9");
-    EXPECT_EQ(info.Comments, "H\xE4lsningar \x80"); // UTF-16 to the ANSI code page
+    EXPECT_EQ(info.Comments, "H\xC3\xA4lsningar \xE2\x82\xAC"); // UTF-16 to the program's UTF-8
     EXPECT_EQ(info.InternalName, "");               // missing from the table: empty
 }
 

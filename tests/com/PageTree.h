@@ -157,6 +157,10 @@ inline std::map<std::string, std::filesystem::path> TreeEntries(const std::files
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         std::string name = detail::Utf8Name(std::filesystem::relative(it->path(), root));
+        // The lock file a run keeps in the root is bookkeeping, not part of the archive's pages.
+        if (name == ".quillmark-lock") continue;
+        // Nor is the archive's database (its bytes are SQLite's business).
+        if (name == ".quillmark" || name.rfind(".quillmark/", 0) == 0) continue;
         if (it->is_directory()) name += "/";
         entries[name] = it->path();
     }

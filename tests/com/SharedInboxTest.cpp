@@ -54,7 +54,7 @@ protected:
     void TearDown() override { platform::SetRegional(platform::RegionalSettings{}); }
 
     std::shared_ptr<outlook::NameSpace> Open() {
-        app_ = outlook::ConnectApplication({platform::AnsiPath(Mbox)});
+        app_ = outlook::ConnectApplication({platform::Utf8Path(Mbox)});
         app_->SetWarningHandler([this](const std::string& m) { warnings_.push_back(m); });
         auto ns = app_->GetNamespace("MAPI");
         ns->Logon();
@@ -123,7 +123,7 @@ TEST_F(SharedInbox, TheMailboxExportGivesTheGoldenPages) {
     in.FolderEntryID = folder->EntryID();
     in.FolderStoreID = folder->StoreID();
     in.TemplateLines = DefaultTemplateLines();
-    in.ExportRoot = platform::AnsiPath(root);
+    in.ExportRoot = platform::Utf8Path(root);
     fs::create_directories(root / in.AttachmentsDir); // as quillmark-export makes it
     // quillmark-export's identity, as its version block gives it on Windows.
     AppIdentity identity;

@@ -127,8 +127,76 @@ TEST_P(AttachmentsTest, OddNames) {
     EXPECT_EQ(links.find("scan"), std::string::npos);
     const std::string pics = Pictures();
     EXPECT_EQ(pics, "<BR><IMG src=\"./attsimgs/scan.jp\" title=\"scan.jp\" vspace=2>; "
-                    "<BR><IMG src=\"./attsimgs/.png\" title=\".png\" vspace=2>");
-    EXPECT_TRUE(Exists(Path("out/2005/attsimgs/.png")));
+                    "<BR><IMG src=\"./attsimgs/_.png\" title=\".png\" vspace=2>");
+    // No saved name starts with a dot: a file named ".png" would be hidden, and one named
+    // ".htaccess" obeyed by a web server.
+    EXPECT_TRUE(Exists(Path("out/2005/attsimgs/_.png")));
+}
+
+TEST(AttachmentNames, SavedNamesCannotActOnTheArchive) {
+    struct Case {
+        std::string name, saved;
+        bool neutral;
+    };
+    const std::vector<Case> cases = {
+        // a leading dot: hidden, and obeyed by web servers
+        {".htaccess", "_.htaccess", false},
+        {".user.ini", "user.ini", false},
+        // device names Windows reserves, with any extension and in any case
+        {"CON", "CON_", false},
+        {"con.txt", "con_.txt", false},
+        {"NUL.pdf", "NUL_.pdf", false},
+        {"Aux.tar.gz", "Aux_tar.gz", false}, // Windows looks before the first dot: "Aux_tar"
+        {"com1.doc", "com1_.doc", false},
+        {"LPT9", "LPT9_", false},
+        {"prn.", "prn_", false},
+        {"CON .txt", "CON_.txt", false},
+        {"COM0.txt", "COM0.txt", false},
+        {"CONSOLE.txt", "CONSOLE.txt", false},
+        // types a browser or web server runs: saved as text, by extension in any case
+        {"page.html", "page_html.txt", true},
+        {"x.HTM", "x_htm.txt", true},
+        {"logo.svg", "logo_svg.txt", true},
+        {"a.SvGz", "a_svgz.txt", true},
+        {"feed.xml", "feed_xml.txt", true},
+        {"app.js", "app_js.txt", true},
+        {"shell.php", "shell_php.txt", true},
+        {"web.config", "web_config.txt", true},
+        {".html", "html.txt", true},
+        {"evil.html.", "evil_html.txt", true},   // Windows drops the trailing dot
+        {"evil.html  ", "evil_html.txt", true},  // and trailing blanks
+        {"page.html.pdf", "page_html.pdf", false},
+        // extensions keep letters and digits only: nothing looks like a temporary file of ours
+        {"x.tmp-123-4", "x.tmp_123_4", false},
+        {"a.p d", "a.p_d", false},
+        {"report.PDF", "report.pdf", false},
+        {"", "_", false},
+    };
+    for (const auto& c : cases) {
+        const SafeAttachmentName safe = SafeNameOf(c.name);
+        EXPECT_EQ(safe.Base + safe.Extension, c.saved) << c.name;
+        EXPECT_EQ(safe.Neutral, c.neutral) << c.name;
+        EXPECT_FALSE(IsReservedDeviceName(safe.Base + safe.Extension)) << c.name;
+        EXPECT_NE((safe.Base + safe.Extension)[0], '.') << c.name;
+    }
+    for (const char* reserved : {"CON", "con", "PRN.txt", "aux.x.y", "NUL ", "nul. .txt", "COM9", "lpt1.log",
+                                 "COM\xC2\xB9", "LPT\xC2\xB3.txt"})
+        EXPECT_TRUE(IsReservedDeviceName(reserved)) << reserved;
+    for (const char* fine : {"CONX", "COM", "COM10", "LPT0", "xCON", "CO.N", "", "NUL_"})
+        EXPECT_FALSE(IsReservedDeviceName(fine)) << fine;
+}
+
+TEST_P(AttachmentsTest, ActiveTypesAreSavedAsTextAndLinkedUnderTheirOwnName) {
+    mail->AddAttachment(u"invoice.HTML", "<script>alert(1)</script>");
+    mail->AddAttachment(u"logo.svg", "<svg onload=alert(1)>");
+    const std::string links = Links();
+    EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"invoice_html.txt", "logo_svg.txt"}));
+    EXPECT_NE(links.find("href=\"../atts/invoice_html.txt\""), std::string::npos);
+    EXPECT_NE(links.find(">invoice.HTML</A>"), std::string::npos);
+    EXPECT_EQ(links.find(".svg\""), std::string::npos);
+    // An SVG is never a picture: not shown inline, nothing in the picture folder.
+    EXPECT_EQ(Pictures(), "");
+    EXPECT_FALSE(Exists(Path("out/2005/attsimgs")));
 }
 
 TEST_P(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
@@ -136,8 +204,9 @@ TEST_P(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
     mail->AddAttachment(u"a&b.p d", "x");
     const std::string links = Links();
     EXPECT_NE(links.find(">Q&amp;A &lt;&quot;draft&quot;&gt;.txt</A>"), std::string::npos);
-    EXPECT_NE(links.find(".p%20d\" title="), std::string::npos);
-    EXPECT_EQ(links.find(".p d\""), std::string::npos);
+    // The extension is cleaned like the base name: no blank reaches the file system.
+    EXPECT_NE(links.find("../atts/a_b.p_d\" title="), std::string::npos);
+    EXPECT_TRUE(Exists(Path("out/atts/a_b.p_d")));
     EXPECT_EQ(links.find("<\""), std::string::npos);
     NewMail();
     mail->AddAttachment(u"x\"onerror=\"alert(1).gif", "g");
@@ -146,15 +215,21 @@ TEST_P(AttachmentsTest, NamesAreEscapedAndUrlsEncoded) {
     EXPECT_NE(pics.find("title=\"x&quot;onerror=&quot;alert(1).gif\""), std::string::npos);
 }
 
-TEST_P(AttachmentsTest, FailuresCostOnlyTheirAttachment) {
+TEST_P(AttachmentsTest, FailuresCostOnlyTheirAttachmentAndAreReported) {
     mail->AddAttachment(u"bad.doc", "x")->FailOn("SaveAsFile", "Cannot save");
     mail->AddAttachment(u"good.doc", "y");
     mail->FailOn("Attachments.Item(3)", "gone");
     mail->AddAttachment(u"third.doc", "z");
-    const std::string links = Links();
+    std::vector<AttachmentFailure> failures;
+    auto c = mail->Attachments();
+    const std::string links = SaveAttachments(*c, {}, Path("out"), "atts", nullptr, nullptr, &failures);
     EXPECT_EQ(links.rfind("<A href=\"../atts/good.doc\"", 0), 0u);
     EXPECT_EQ(links.find("; "), std::string::npos);
     EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"good.doc"}));
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].FileName, "bad.doc");
+    EXPECT_EQ(failures[0].Reason, "Cannot save");
+    EXPECT_EQ(failures[1].Reason, "gone");
 }
 
 TEST_P(AttachmentsTest, MissingAttachmentsDirectoryLinksNothing) {

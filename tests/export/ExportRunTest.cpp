@@ -335,12 +335,15 @@ TEST_F(ExportRunTest, AttachmentTemporariesAreGoneWhateverWayTheRunEnds) {
     EXPECT_EQ(sorted("out/atts"), (std::vector<std::string>{"report.pdf", "report_1.pdf"}));
 }
 
-TEST_F(ExportRunTest, AnUnwritablePageEndsTheRun) {
+TEST_F(ExportRunTest, AnUnwritablePageCostsItsMailOnly) {
     Mail(u"One", At(2004, 1, 1));
     Mail(u"Two", At(2005, 1, 2));
+    Mail(u"Three", At(2006, 1, 3));
     WriteFile(Path("out/2005"), "a file where the year folder should be");
-    EXPECT_THROW(Run(), Exception);
+    EXPECT_EQ(Run(), ExportOutcome::Failed);
     EXPECT_EQ(Pages("2004").size(), 1u);
+    EXPECT_EQ(Pages("2006").size(), 1u);
+    EXPECT_EQ(host.FromText, "2005-01-02"); // held at the mail that was not written
 }
 
 TEST_F(ExportRunTest, MissingFolderOrTemplateIsAnError) {

@@ -35,13 +35,17 @@ protected:
         std::filesystem::remove_all(Root, ec);
     }
 
-    std::string Path(const std::string& rel = {}) const { return rel.empty() ? Root.string() : (Root / rel).string(); }
+    // Paths as the program holds them (UTF-8), also on Windows, where string() is the ANSI
+    // code page.
+    std::string Path(const std::string& rel = {}) const {
+        return platform::Utf8Path(rel.empty() ? Root : Root / platform::NativePath(rel));
+    }
 
     std::filesystem::path Root;
 };
 
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
@@ -49,17 +53,20 @@ inline std::string ReadFile(const std::string& path) {
 
 inline void WriteFile(const std::string& path, const std::string& data) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::NativePath(path), std::ios::binary | std::ios::trunc);
     out << data;
 }
 
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool Exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 // Names in a directory, sorted; empty when it does not exist.
 inline std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(platform::NativePath(dir), ec))
+        names.push_back(platform::Utf8Path(e.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -3,6 +3,7 @@
 
 #include "SrcLib/DateTime.h"
 #include "export/MailTags.h"
+#include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -135,11 +136,33 @@ TEST_F(MailTagsTest, CaseParamsAndUnknownNames) {
     EXPECT_NE(Tag("SUBJ\xC9" "CT"), "Offer");
 }
 
-TEST_F(MailTagsTest, MailTextIsEscapedAndConvertedToAnsi) {
+TEST_F(MailTagsTest, MailTextIsEscapedAndPutIntoThePageCharsetWithoutLoss) {
     mail->SetText(d::Subject, u"A < B & \"C\" 'D' > E");
     EXPECT_EQ(Tag("subject"), "A &lt; B &amp; &quot;C&quot; &#39;D&#39; &gt; E");
-    mail->SetText(d::SenderName, u"J\u00F6rg \u4E2D");
-    EXPECT_EQ(Tag("sendername"), "J\xF6rg ?");
+    mail->SetText(d::SenderName, u"J\u00F6rg \u4E2D \u20AC \U0001F600");
+    const struct {
+        PageCharset Charset;
+        const char* Expected;
+    } cases[] = {
+        {PageCharset::Windows1252, "J\xF6rg &#20013; \x80 &#128512;"},
+        {PageCharset::Utf8, "J\xC3\xB6rg \xE4\xB8\xAD \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {PageCharset::AsciiReferences, "J&#246;rg &#20013; &#8364; &#128512;"},
+    };
+    for (const auto& c : cases) {
+        ctx.Charset = c.Charset;
+        EXPECT_EQ(Tag("sendername"), c.Expected) << static_cast<int>(c.Charset);
+    }
+}
+
+TEST_F(MailTagsTest, AttachmentNamesOfOtherScriptsAreKeptInNameLinkAndText) {
+    mail->AddAttachment(u"\u041E\u0442\u0447\u0451\u0442.pdf", "report");
+    ctx.Charset = PageCharset::Windows1252;
+    const std::string link = Tag("attachments");
+    // The file keeps its letters; the link is its UTF-8 name percent-encoded, which is how a
+    // browser finds it; the text shows the name as references in a Windows-1252 page.
+    EXPECT_TRUE(platform::FileExists(ctx.ExportRoot + "/atts/\u041E\u0442\u0447\u0451\u0442.pdf"));
+    EXPECT_NE(link.find("href=\"../atts/%D0%9E%D1%82%D1%87%D1%91%D1%82.pdf\""), std::string::npos) << link;
+    EXPECT_NE(link.find(">&#1054;&#1090;&#1095;&#1105;&#1090;.pdf</A>"), std::string::npos) << link;
 }
 
 TEST_F(MailTagsTest, AttachmentAndImageTags) {

@@ -62,7 +62,7 @@ TEST(FakeOutlook, SaveAsFileWritesTheBytesExactly) {
     mail->AddAttachment(u"data.bin", bytes);
     const auto dir = std::filesystem::temp_directory_path() / "quillmark-fake-outlook";
     std::filesystem::create_directories(dir);
-    const std::string path = platform::AnsiPath(dir / "data.bin");
+    const std::string path = platform::Utf8Path(dir / "data.bin");
     auto att = mail->Attachments()->Item(1);
     EXPECT_EQ(att->FileName(), u"data.bin");
     att->SaveAsFile(path);
@@ -71,7 +71,7 @@ TEST(FakeOutlook, SaveAsFileWritesTheBytesExactly) {
     read << in.rdbuf();
     EXPECT_EQ(read.str(), bytes);
     in.close(); // an open file cannot be removed on Windows
-    EXPECT_THROW(att->SaveAsFile(platform::AnsiPath(dir / "no-such-dir" / "x")), EStoreError);
+    EXPECT_THROW(att->SaveAsFile(platform::Utf8Path(dir / "no-such-dir" / "x")), EStoreError);
     std::filesystem::remove_all(dir);
 }
 

@@ -61,7 +61,7 @@ TEST_F(FolderTreeTest, PubliInAnyCaseAnywhereInTheNameSkipsTheSubtree) {
     ASSERT_EQ(tree.TopLevel().size(), 1u);
     const auto kept = Texts(tree.TopLevel()[0]->Children);
     for (const auto& c : cases) {
-        const std::string name = platform::AnsiFromUtf16(c.name);
+        const std::string name = platform::Utf8FromUtf16(c.name);
         const bool found = std::find(kept.begin(), kept.end(), name) != kept.end();
         EXPECT_EQ(found, c.kept) << name;
         EXPECT_EQ(app.Log->Has(name + ".Folders"), c.kept) << name;
@@ -99,13 +99,14 @@ TEST_F(FolderTreeTest, EmptyCollectionsAddNothingAndLeavesAreLeaves) {
     EXPECT_FALSE(app.Log->Has("Empty store.Folders.Item(1)"));
 }
 
-TEST_F(FolderTreeTest, NodeTextKeepsTheStoresCaseAndBecomesAnsi) {
+TEST_F(FolderTreeTest, NodeTextKeepsTheStoresCaseAndEveryCharacter) {
     auto store = app.Ns->AddStore(u"Mailbox - J\u00f6rg", u"S1");
     store->AddFolder(u"INBOX Archive");
-    store->AddFolder(u"\u65e5\u672c"); // no place in the code page
+    store->AddFolder(u"\u65e5\u672c"); // beyond Windows-1252: once "??"
     Scan();
-    EXPECT_EQ(tree.TopLevel()[0]->Text, "Mailbox - J\xf6rg");
-    EXPECT_EQ(Texts(tree.TopLevel()[0]->Children), (std::vector<std::string>{"INBOX Archive", "??"}));
+    EXPECT_EQ(tree.TopLevel()[0]->Text, "Mailbox - J\xC3\xB6rg");
+    EXPECT_EQ(Texts(tree.TopLevel()[0]->Children),
+              (std::vector<std::string>{"INBOX Archive", "\xE6\x97\xA5\xE6\x9C\xAC"}));
 }
 
 TEST_F(FolderTreeTest, NodesCarryTheIdentifiersThatReopenTheirFolder) {

@@ -73,7 +73,7 @@ TEST(MailboxStore, MboxFileKeepsMboxOrder) {
     dir.Write("Archive.mbox", "\r\n\n" + MboxOf({"zeta", "alpha", "mid"}));
     Opened o(dir.Ansi("Archive.mbox"));
     EXPECT_EQ(o.Tree(), "Archive[zeta,alpha,mid]");
-    EXPECT_EQ(o.store->StoreID(), platform::Utf16FromAnsi(dir.Ansi("Archive.mbox")));
+    EXPECT_EQ(o.store->StoreID(), platform::Utf16FromUtf8(dir.Ansi("Archive.mbox")));
     ExpectRoundTrip(*o.store, *o.store->TopFolder());
     EXPECT_TRUE(o.warnings.empty());
 }
@@ -223,7 +223,7 @@ TEST(MailboxStore, MissingPathAndNonMboxFile) {
     EXPECT_EQ(o.store->TopFolder()->Items()->Count(), 1);
 }
 
-TEST(MailboxStore, WarningsNameTheFolderAndMailInAnsi) {
+TEST(MailboxStore, WarningsNameTheFolderAndMail) {
     TempDir dir;
     dir.Write("Root/K\xc3\xb6ln", MboxOf({"one", "two"}) + "From s Mon Mar  7 10:00:00 2005\n"
                                    "From: a@x\nContent-Type: text/plain; charset=\"x-\xff\x01\"\n\nhi\n");
@@ -234,7 +234,7 @@ TEST(MailboxStore, WarningsNameTheFolderAndMailInAnsi) {
     EXPECT_TRUE(o.warnings.empty());
     (void)items->Item(3)->QueryMailItem()->GetText(dispid::Body);
     ASSERT_EQ(o.warnings.size(), 1u);
-    const std::string prefix = "K\xf6ln, mail 3: unknown charset \"x-";
+    const std::string prefix = "K\xC3\xB6ln, mail 3: unknown charset \"x-";
     ASSERT_EQ(o.warnings[0].substr(0, prefix.size()), prefix);
     // The mail's own bytes in the charset name arrive only as "?".
     for (char c : o.warnings[0].substr(prefix.size())) EXPECT_TRUE(c >= 0x20 && c <= 0x7E) << int(c);

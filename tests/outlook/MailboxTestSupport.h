@@ -25,7 +25,7 @@ public:
         return p;
     }
     void MakeDir(const std::string& rel) const { std::filesystem::create_directories(Path() / rel); }
-    std::string Ansi(const std::string& rel = "") const { return platform::AnsiPath(rel.empty() ? Path() : Path() / rel); }
+    std::string Ansi(const std::string& rel = "") const { return platform::Utf8Path(rel.empty() ? Path() : Path() / rel); }
 };
 
 inline std::string Utf8(const outlook::WideString& w) { return platform::Utf8FromUtf16(w); }

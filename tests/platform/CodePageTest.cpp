@@ -5,28 +5,22 @@
 
 using namespace quillmark::platform;
 
-TEST(CodePage, Utf16ToAnsiMapsWhatTheCodePageHasAndQuestionMarksTheRest) {
-    EXPECT_EQ(AnsiFromUtf16(u"M\u00f6te \u20ac \u0160"), "M\xF6te \x80 \x8A");
-    EXPECT_EQ(AnsiFromUtf16(u"\u4e2d\u6587 ok"), "?? ok");      // Chinese has no mapping
-    EXPECT_EQ(AnsiFromUtf16(u"\U0001F600"), "?");               // a surrogate pair is one character
-    EXPECT_EQ(AnsiFromUtf16(std::u16string(1, char16_t(0xD800)) + u"a"), "?a"); // unpaired surrogate
-    EXPECT_EQ(AnsiFromUtf16(u""), "");
+TEST(CodePage, Utf16AndUtf8LoseNoCharacter) {
+    const std::u16string texts[] = {u"M\u00f6te \u20ac \u0160", u"\u4e2d\u6587 ok", u"\U0001F600",
+                                    u"\u041f\u0440\u0438\u0432\u0435\u0442", u""};
+    for (const auto& text : texts) EXPECT_EQ(Utf16FromUtf8(Utf8FromUtf16(text)), text);
+    EXPECT_EQ(Utf8FromUtf16(u"\u20ac\U0001F600"), "\xE2\x82\xAC\xF0\x9F\x98\x80");
+    // Malformed input is not lost silently: one replacement character per bad unit or byte.
+    EXPECT_EQ(Utf8FromUtf16(std::u16string(1, char16_t(0xD800)) + u"a"), "\xEF\xBF\xBD" "a");
+    EXPECT_EQ(Utf16FromUtf8("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
 }
 
-TEST(CodePage, EveryDefinedByteSurvivesTheRoundTrip) {
-    for (int b = 1; b < 256; ++b) {
-        std::string one(1, static_cast<char>(b));
-        EXPECT_EQ(AnsiFromUtf16(Utf16FromAnsi(one)), one) << b;
-        EXPECT_EQ(AnsiFromUtf8(Utf8FromAnsi(one)), one) << b;
-    }
-    EXPECT_EQ(Utf16FromAnsi("\x80\x9F\xE5"), u"\u20ac\u0178\u00e5");
-}
-
-TEST(CodePage, Utf8Conversions) {
-    EXPECT_EQ(AnsiFromUtf8("R\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s"), "R\xE4ksm\xF6rg\xE5s");
-    EXPECT_EQ(AnsiFromUtf8("\xE4\xB8\xAD"), "?");
-    EXPECT_EQ(AnsiFromUtf8("a\xFF" "b\xC3"), "a?b?"); // malformed input is not lost silently
-    EXPECT_EQ(Utf8FromUtf16(Utf16FromUtf8("\xF0\x9F\x98\x80 \xC3\xA5")), "\xF0\x9F\x98\x80 \xC3\xA5");
+TEST(CodePage, ExactAnsiOnlyWhenTheCodePageHoldsEveryCharacter) {
+    EXPECT_EQ(AnsiFromUtf8Exact("R\xC3\xA4ksm\xC3\xB6rg\xC3\xA5s \xE2\x82\xAC"), std::string("R\xE4ksm\xF6rg\xE5s \x80"));
+    EXPECT_EQ(AnsiFromUtf8Exact(""), std::string());
+    EXPECT_FALSE(AnsiFromUtf8Exact("\xE4\xB8\xAD"));       // Chinese has no byte there
+    EXPECT_FALSE(AnsiFromUtf8Exact("\xF0\x9F\x98\x80"));   // nor has an emoji
+    EXPECT_FALSE(AnsiFromUtf8Exact("a\xFF"));              // nor a byte that is no UTF-8
 }
 
 // UTF-8 to UTF-16 goes eight ASCII bytes at a time: a multi-byte character, a bad byte or

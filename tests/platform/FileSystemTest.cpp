@@ -90,7 +90,7 @@ TEST(FileSystem, AtomicWriteCanRefuseATakenName) {
 
 TEST(FileSystem, TheTemporaryOfANonAsciiNameCanBeRenamed) {
     TempDir dir;
-    std::string f = dir.Dir() + "M\xF6te.htm"; // "Möte" in the ANSI code page
+    std::string f = dir.Dir() + "M\xC3\xB6te.htm"; // "Möte"
     platform::WriteFileAtomic(f, "old");
     platform::AtomicWriteOptions keep;
     keep.KeepExisting = true;
@@ -135,27 +135,26 @@ TEST(FileSystem, FileInfoTellsSizeKindAndTimeInOneLook) {
     EXPECT_FALSE(platform::GetFileInfo(""));
 }
 
-TEST(FileSystem, AnsiNamesBecomeUtf8OnDisk) {
+TEST(FileSystem, NamesOfEveryScriptReachTheDiskWhole) {
     TempDir dir;
-    std::string f = dir.Dir() + "M\xF6te.htm"; // "Möte" in the ANSI code page
-    platform::WriteFileAtomic(f, "x");
-#ifdef _WIN32
-    EXPECT_TRUE(std::filesystem::exists(dir.Path() / L"M\u00f6te.htm")); // Windows names are UTF-16
-#else
-    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "M\xC3\xB6te.htm"));
-#endif
-    EXPECT_TRUE(platform::FileExists(f));
-    auto names = platform::ListDirectory(dir.Dir());
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(names[0], "M\xF6te.htm");
-    EXPECT_TRUE(platform::RenameFilePath(f, dir.File("b")));
-    EXPECT_TRUE(platform::DeleteFilePath(dir.File("b")));
-    EXPECT_FALSE(platform::PathExists(dir.File("b")));
+    // "Möte", "日本" and an emoji: the program's UTF-8 names, on disk as the system spells them.
+    for (const std::string name : {"M\xC3\xB6te.htm", "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x8E\x89.txt"}) {
+        const std::string f = dir.Dir() + name;
+        platform::WriteFileAtomic(f, "x");
+        EXPECT_TRUE(std::filesystem::exists(dir.Path() / std::filesystem::u8path(name))) << name;
+        EXPECT_TRUE(platform::FileExists(f)) << name;
+        auto names = platform::ListDirectory(dir.Dir());
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0], name);
+        EXPECT_TRUE(platform::RenameFilePath(f, dir.File("b")));
+        EXPECT_TRUE(platform::DeleteFilePath(dir.File("b")));
+        EXPECT_FALSE(platform::PathExists(dir.File("b")));
+    }
 }
 
 TEST(FileSystem, ReadOnlyFileReadsPiecesAtOffsets) {
     TempDir dir;
-    const std::string f = dir.Dir() + "M\xF6te.mbox";
+    const std::string f = dir.Dir() + "M\xC3\xB6te.mbox";
     platform::WriteFileAtomic(f, "0123456789");
     platform::ReadOnlyFile file(platform::NativePath(f));
     struct Case {

@@ -32,11 +32,11 @@ std::shared_ptr<Store> Open(const std::string& name, std::shared_ptr<WarningSink
     return pst::OpenPstStore(FixtureDir() + name, warnings ? warnings : std::make_shared<WarningSink>());
 }
 
-std::string Ansi(const std::u16string& s) { return platform::AnsiFromUtf16(s); }
+std::string Utf8(const std::u16string& s) { return platform::Utf8FromUtf16(s); }
 
 // The tree as one line: "Top(A,B(C))".
 std::string Shape(Folder& folder) {
-    std::string out = Ansi(folder.Name());
+    std::string out = Utf8(folder.Name());
     auto subs = folder.Folders();
     if (subs->Count() > 0) {
         out += "(";
@@ -142,11 +142,11 @@ TEST(PstStore, StoreIdIsThePathAndEntryIdsNameNodes) {
     REQUIRE_PST_FIXTURES();
     auto store = Open(AnsiFile);
     auto top = store->TopFolder();
-    EXPECT_EQ(Ansi(store->StoreID()), FixtureDir() + AnsiFile);
+    EXPECT_EQ(Utf8(store->StoreID()), FixtureDir() + AnsiFile);
     EXPECT_EQ(top->StoreID(), store->StoreID());
-    EXPECT_EQ(Ansi(top->EntryID()), "000000005224CB63E0454243979665600689867A22800000");
+    EXPECT_EQ(Utf8(top->EntryID()), "000000005224CB63E0454243979665600689867A22800000");
     auto mail = Mails(*Sub(*top, u"Sample2")).at(0);
-    EXPECT_EQ(Ansi(mail->GetText(dispid::EntryID)), "000000005224CB63E0454243979665600689867A24002000");
+    EXPECT_EQ(Utf8(mail->GetText(dispid::EntryID)), "000000005224CB63E0454243979665600689867A24002000");
 }
 
 TEST(PstStore, GetFolderFromIdReopensEveryFolder) {
@@ -183,7 +183,7 @@ TEST(PstStore, GetFolderFromIdRejectsWhatIsNoFolderOfThisStore) {
         u"not an entry id",
     };
     for (const auto& id : cases)
-        EXPECT_THROW(ansi->GetFolderFromID(id), EStoreError) << Ansi(id);
+        EXPECT_THROW(ansi->GetFolderFromID(id), EStoreError) << Utf8(id);
 }
 
 TEST(PstStore, NonMailItemsArePassedOver) {
@@ -226,7 +226,7 @@ TEST(PstStore, AnsiMailProperties) {
         {dispid::Body, "With a sample attachment. It's my daughter and our puppy. Aren't they cute?\r\n\r\n"},
     };
     for (const auto& t : texts)
-        EXPECT_EQ(Ansi(m.GetText(t.id)), t.value) << "DispID 0x" << std::hex << t.id;
+        EXPECT_EQ(Utf8(m.GetText(t.id)), t.value) << "DispID 0x" << std::hex << t.id;
 
     EXPECT_EQ(m.GetInt(dispid::Size), 103861);
     EXPECT_EQ(m.GetBool(dispid::UnRead), VariantFalse); // flags 0x31: read
@@ -249,7 +249,7 @@ TEST(PstStore, AnsiMailPictureIsSavedByteForByte) {
     auto atts = mail->Attachments();
     ASSERT_EQ(atts->Count(), 1);
     auto picture = atts->Item(1);
-    EXPECT_EQ(Ansi(picture->FileName()), "leah_thumper.jpg"); // the long name, not leah_t~1.jpg
+    EXPECT_EQ(Utf8(picture->FileName()), "leah_thumper.jpg"); // the long name, not leah_t~1.jpg
     test::TempDir dir;
     picture->SaveAsFile(dir.File("p.jpg"));
     std::string bytes = ReadFile(dir.File("p.jpg"));
@@ -259,17 +259,17 @@ TEST(PstStore, AnsiMailPictureIsSavedByteForByte) {
     EXPECT_THROW(atts->Item(0), EStoreError);
 }
 
-TEST(PstStore, UnicodeMailIsConvertedToTheAnsiCodePage) {
+TEST(PstStore, UnicodeMailKeepsEveryCharacter) {
     REQUIRE_PST_FIXTURES();
     auto deleted = Sub(*Open(UnicodeFile)->TopFolder(), u"Deleted Items");
     auto mail = MailBySubject(*deleted, u"采购成本为何居高不下呢？");
     ASSERT_TRUE(mail);
-    EXPECT_EQ(Ansi(mail->GetText(dispid::Subject)), std::string(12, '?'));
+    EXPECT_EQ(Utf8(mail->GetText(dispid::Subject)), "采购成本为何居高不下呢？");
     EXPECT_EQ(mail->GetText(dispid::SenderName), u"彭汵茜");
     auto atts = mail->Attachments();
     ASSERT_EQ(atts->Count(), 1);
     EXPECT_EQ(atts->Item(1)->FileName(), u"降低采购成本及供应商谈判技巧.doc");
-    EXPECT_EQ(Ansi(atts->Item(1)->FileName()), std::string(14, '?') + ".doc");
+    EXPECT_EQ(Utf8(atts->Item(1)->FileName()), "降低采购成本及供应商谈判技巧.doc");
     test::TempDir dir;
     atts->Item(1)->SaveAsFile(dir.File("a.doc"));
     std::string bytes = ReadFile(dir.File("a.doc"));
@@ -288,7 +288,7 @@ TEST(PstStore, ReportsAreMailAndEveryMessageIsRead) {
     ASSERT_EQ(deleted.size(), 14u);
     std::set<std::string> classes;
     for (auto& m : deleted) {
-        classes.insert(Ansi(m->GetText(dispid::MessageClass)));
+        classes.insert(Utf8(m->GetText(dispid::MessageClass)));
         EXPECT_EQ(m->GetBool(dispid::UnRead), VariantFalse);
     }
     EXPECT_EQ(classes, (std::set<std::string>{"IPM.Note", "REPORT.IPM.Note.DR", "REPORT.IPM.Note.NDR",
@@ -311,9 +311,9 @@ TEST(PstStore, AttachedMessagesAreSavedAsEmlFiles) {
     ASSERT_TRUE(mail);
     auto atts = mail->Attachments();
     ASSERT_EQ(atts->Count(), 3);
-    EXPECT_EQ(Ansi(atts->Item(1)->FileName()), "1.doc");
-    EXPECT_EQ(Ansi(atts->Item(2)->FileName()), "1.txt");
-    EXPECT_EQ(Ansi(atts->Item(3)->FileName()), "creating an outlook message file.eml");
+    EXPECT_EQ(Utf8(atts->Item(1)->FileName()), "1.doc");
+    EXPECT_EQ(Utf8(atts->Item(2)->FileName()), "1.txt");
+    EXPECT_EQ(Utf8(atts->Item(3)->FileName()), "creating an outlook message file.eml");
 
     test::TempDir dir;
     atts->Item(2)->SaveAsFile(dir.File("1.txt"));
@@ -335,7 +335,7 @@ TEST(PstStore, ReportWithAttachedMessageKeepsItsHeaders) {
         auto atts = m->Attachments();
         for (int i = 1; i <= atts->Count(); ++i) {
             auto a = atts->Item(i);
-            std::string name = Ansi(a->FileName());
+            std::string name = Utf8(a->FileName());
             if (name.size() < 4 || name.substr(name.size() - 4) != ".eml")
                 continue;
             ++embedded;
@@ -360,7 +360,7 @@ TEST(PstStore, ObjectsOutliveTheirStoreAndCollections) {
         picture = mail->Attachments()->Item(1);
     }
     // Everything but the two objects is gone; the file must still be open for them.
-    EXPECT_EQ(Ansi(mail->GetText(dispid::Subject)), "Here is a sample message");
+    EXPECT_EQ(Utf8(mail->GetText(dispid::Subject)), "Here is a sample message");
     test::TempDir dir;
     picture->SaveAsFile(dir.File("p.jpg"));
     EXPECT_EQ(platform::FileSize(dir.File("p.jpg")), 93142);

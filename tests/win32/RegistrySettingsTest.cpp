@@ -79,7 +79,7 @@ TEST_F(RegistrySettings, ValuesRoundTripWithTheRegistrysOwnTypes) {
         key->WriteInteger("Top", 439);
         key->WriteInteger("Left", -20);
         key->WriteString("MailDir", "C:\\export\\");
-        key->WriteString("AttsDir", "bilagor \xE5\xE4\xF6"); // ANSI åäö
+        key->WriteString("AttsDir", "bilagor \xC3\xA5\xC3\xA4\xC3\xB6 \xE6\x97\xA5"); // "åäö 日"
         key->WriteString("RE_Subj", "a\\nb");
         key->WriteString("FromDateTime", "");
         key->WriteStringList("Stores", {"C:\\mail\\a.pst", "", "D:\\b.pst"});
@@ -92,14 +92,14 @@ TEST_F(RegistrySettings, ValuesRoundTripWithTheRegistrysOwnTypes) {
     DWORD size = sizeof buf;
     ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, WidePath().c_str(), L"AttsDir", RRF_RT_REG_SZ, nullptr, buf, &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(std::wstring(buf), L"bilagor \u00e5\u00e4\u00f6");
+    EXPECT_EQ(std::wstring(buf), L"bilagor \u00e5\u00e4\u00f6 \u65e5");
 
     auto key = store->OpenKey(path_, false);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ReadInteger("Top"), 439);
     EXPECT_EQ(key->ReadInteger("Left"), -20);
     EXPECT_EQ(key->ReadString("MailDir"), "C:\\export\\");
-    EXPECT_EQ(key->ReadString("AttsDir"), "bilagor \xE5\xE4\xF6");
+    EXPECT_EQ(key->ReadString("AttsDir"), "bilagor \xC3\xA5\xC3\xA4\xC3\xB6 \xE6\x97\xA5");
     EXPECT_EQ(key->ReadString("RE_Subj"), "a\\nb");
     EXPECT_TRUE(key->ValueExists("FromDateTime"));
     EXPECT_EQ(key->ReadString("FromDateTime"), "");

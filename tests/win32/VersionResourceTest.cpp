@@ -31,12 +31,12 @@ struct SystemVersionInfo {
         // Strings: length counts characters, with the terminating NUL where there is one.
         std::u16string text(static_cast<const char16_t*>(value), length);
         if (auto nul = text.find(u'\0'); nul != std::u16string::npos) text.resize(nul);
-        return AnsiFromUtf16(text);
+        return Utf8FromUtf16(text);
     }
 };
 
 std::optional<SystemVersionInfo> SystemRead(const std::string& file) {
-    std::u16string w = Utf16FromAnsi(file);
+    std::u16string w = Utf16FromUtf8(file);
     std::wstring wide(w.begin(), w.end());
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &handle);
@@ -50,7 +50,7 @@ std::optional<SystemVersionInfo> SystemRead(const std::string& file) {
 std::optional<std::string> OwnRead(const std::string& block, const std::string& path) {
     auto text = QueryVersionString(block, path);
     if (!text) return std::nullopt;
-    return AnsiFromUtf16(*text);
+    return Utf8FromUtf16(*text);
 }
 
 // How often the UTF-16 key "VS_VERSION_INFO" occurs in the file (built at run time, so
@@ -112,7 +112,7 @@ TEST(VersionResource, TheTestProgramCarriesTheBlock) {
 
 TEST(VersionResource, TheCommandLineProgramCarriesTheBlock) {
 #ifdef QUILLMARK_EXPORT_EXE
-    std::string exe = AnsiFromUtf8(QUILLMARK_EXPORT_EXE);
+    std::string exe = QUILLMARK_EXPORT_EXE;
     CheckProgram(exe, "quillmark-export.exe");
 #else
     GTEST_SKIP() << "quillmark-export is not part of this build";

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s EXPORT_ROOT [STORE ...]\n", argv[0]);
         return 2;
     }
-    const std::string root = platform::AnsiFromUtf8(args[1].toStdString());
+    const std::string root = args[1].toStdString();
     std::filesystem::create_directories(platform::NativePath(root + "/atts"));
 
     auto settings = platform::CreateUserSettingsStore();
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     env.Settings = settings.get();
     env.Connect = [](const std::vector<std::string>& paths) { return outlook::ConnectApplication(paths); };
     env.SampleStorePath = [] { return outlook::DefaultSampleStorePath(); };
-    for (int i = 2; i < args.size(); ++i) env.StoreArguments.push_back(platform::AnsiFromUtf8(args[i].toStdString()));
+    for (int i = 2; i < args.size(); ++i) env.StoreArguments.push_back(args[i].toStdString());
     env.UserDataDir = platform::UserDataDirectory();
     env.DirectoryWritable = [](const std::string& dir) { return platform::IsDirectoryWritable(dir); };
     env.Now = [] { return platform::NowLocal(); };
