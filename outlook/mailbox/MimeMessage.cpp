@@ -2,9 +2,12 @@
 
 #include "outlook/mailbox/Base64.h"
 #include "outlook/mailbox/GMimeSupport.h"
+#include "outlook/mailbox/HeaderRepair.h"
+#include "outlook/mailbox/HeaderText.h"
+#include "outlook/mailbox/MailDate.h"
+#include "outlook/mailbox/Tnef.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "text/CodePage.h"
 #include "text/HtmlText.h"
 
 #include <algorithm>
@@ -14,6 +17,10 @@
 #include <cstring>
 #include <fstream>
 #include <vector>
+
+#ifdef QUILLMARK_HAVE_UCHARDET
+#include <uchardet/uchardet.h>
+#endif
 
 namespace quillmark::outlook::mailbox {
 
@@ -36,18 +43,13 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
-double UtcDateValue(GDateTime* dt) {
-    if (!dt) return 0.0;
-    return 25569.0 + static_cast<double>(g_date_time_to_unix(dt)) / 86400.0;
-}
-
 double LocalOrNone(double utc) { return utc == 0.0 ? OutlookNoDate : platform::UtcToLocal(utc); }
 
 // Bytes of unknown or broken encoding to valid UTF-8: kept when they are UTF-8 already,
 // else read as Windows-1252 (what unlabelled 8-bit mail nearly always is).
 std::string MakeUtf8(std::string bytes) {
     if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
-    return text::Utf8FromCodePage(bytes, text::codepage::Windows1252);
+    return Utf8OrWindows1252(bytes);
 }
 
 WideString Wide(std::string_view utf8) { return platform::Utf16FromUtf8(utf8); }
@@ -160,6 +162,10 @@ const char* ExtensionFor(GMimeContentType* ct) {
         {"image", "tiff", ".tif"}, {"image", "svg+xml", ".svg"}, {"text", "plain", ".txt"},
         {"text", "html", ".htm"},  {"text", "calendar", ".ics"}, {"text", "csv", ".csv"},
         {"application", "pdf", ".pdf"}, {"application", "zip", ".zip"}, {"message", "rfc822", ".eml"},
+        {"message", "partial", ".eml"}, {"message", "delivery-status", ".txt"},
+        {"message", "disposition-notification", ".txt"}, {"text", "rfc822-headers", ".txt"},
+        {"text", "*", ".txt"}, {"application", "ms-tnef", ".dat"}, {"application", "vnd.ms-tnef", ".dat"},
+        {"application", "pgp-signature", ".asc"}, {"application", "pgp-keys", ".asc"},
     };
     if (!ct) return ".bin";
     for (const auto& e : table)
@@ -206,6 +212,50 @@ const char* WarningText(GMimeParserWarning code) {
     }
 }
 
+// The parser reads the way mail readers do: raw 8-bit header text is UTF-8 when it is
+// valid UTF-8, else Windows-1252, and malformed encoded words and addresses are read as far
+// as they go.
+GMimeParserOptions* NewParserOptions() {
+    GMimeParserOptions* options = g_mime_parser_options_new();
+    static const char* fallback[] = {"UTF-8", "WINDOWS-1252", nullptr};
+    g_mime_parser_options_set_fallback_charsets(options, fallback);
+    g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+    return options;
+}
+
+// Text from a mail for a warning: printable ASCII only, and not too long.
+std::string Shown(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 80)) out += (c >= 0x20 && c < 0x7F) ? c : '?';
+    if (text.size() > 80) out += "...";
+    return out;
+}
+
+// The sender when the address parser finds no name and no address in the header: the
+// words before an address in angle brackets or a bare address ("Mailer Daemon <>",
+// "John Smith john@example.com"), else the header's text.
+std::string SenderText(const char* raw) {
+    if (!raw) return {};
+    const std::string text = Trim(DecodeHeaderText(raw));
+    auto unquoted = [](std::string name) {
+        name = Trim(name);
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = Trim(name.substr(1, name.size() - 2));
+        return name;
+    };
+    std::size_t cut = text.rfind('<');
+    if (cut == std::string::npos) {
+        cut = text.find_last_of(" \t");
+        if (cut != std::string::npos && text.find('@', cut) == std::string::npos) cut = std::string::npos;
+    }
+    if (cut != std::string::npos) {
+        const std::string name = unquoted(text.substr(0, cut));
+        if (!name.empty()) return name;
+    }
+    return text;
+}
+
 struct ParseWarnings {
     std::vector<std::pair<GMimeParserWarning, gint64>> Seen;
 };
@@ -220,6 +270,7 @@ void OnParserWarning(gint64 offset, GMimeParserWarning code, const gchar*, gpoin
 struct Leaf {
     GMimeObject* Object;
     GMimeObject* Alternative; // innermost multipart/alternative around it, or null
+    bool Signature = false;   // the signature of a multipart/signed
 };
 
 class MimeMailItem;
@@ -273,6 +324,9 @@ public:
         case dispid::MessageClass: return u"IPM.Note";
         case dispid::ConversationTopic: return topic_;
         case dispid::Categories: return categories_;
+        case dispid::InternetMessageID: return messageId_;
+        case dispid::InReplyToID: return inReplyTo_;
+        case dispid::InternetReferences: return references_;
         default: return {};
         }
     }
@@ -332,6 +386,7 @@ private:
     void ReadParts();
     void Walk(GMimeObject* obj, GMimeObject* alternative, int depth, std::vector<Leaf>& leaves, bool& tooDeep);
     std::string TextOf(GMimePart* part);
+    std::string UnlabelledText(std::string bytes);
 
     ItemMeta meta_;
     std::shared_ptr<WarningSink> warnings_;
@@ -339,6 +394,7 @@ private:
     GMimeMessage* message_ = nullptr;
     const GByteArray* source_ = nullptr; // what the parser reads, while it parses
     WideString subject_, body_, sender_, to_, cc_, bcc_, replyTo_, entryId_, topic_, categories_;
+    WideString messageId_, inReplyTo_, references_;
     double received_ = OutlookNoDate, sent_ = OutlookNoDate, storeTime_ = 0.0;
     bool unread_ = false, receipt_ = false;
     std::int32_t size_ = 0;
@@ -353,8 +409,13 @@ void MimeMailItem::Parse() {
 
     EnsureGMime();
     if (std::memchr(raw.data(), '\0', raw.size())) Warn("the message contains NUL bytes");
+    // Header blocks are mended before the parser sees them (a header beyond the cap is cut
+    // there, so that a hostile header cannot make the parse take memory without end).
+    std::vector<std::string> repairs;
+    RepairMessage(raw_, repairs);
+    for (const auto& r : repairs) Warn(r);
     ParseWarnings seen;
-    GMimeParserOptions* options = g_mime_parser_options_new();
+    GMimeParserOptions* options = NewParserOptions();
     g_mime_parser_options_set_warning_callback(options, OnParserWarning, &seen);
     GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.data(), raw.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
@@ -388,64 +449,109 @@ void MimeMailItem::Parse() {
 }
 
 void MimeMailItem::ReadHeaders() {
-    const char* subject = g_mime_message_get_subject(message_);
-    const std::string subject8 = MakeUtf8(subject ? subject : "");
+    // Where a header is repeated, the first one counts, as in mail readers (the parser's own
+    // getters give the last).
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message_));
+    const int count = g_mime_header_list_get_count(headers);
+    const char *subject = nullptr, *from = nullptr, *sender = nullptr, *date = nullptr;
+    const char *messageId = nullptr, *inReplyTo = nullptr, *references = nullptr;
+    double received = 0.0;
+    bool sawDeliveryDate = false;
+    double deliveryDate = 0.0;
+    std::string mozillaStatus, status, keywords;
+    bool hasStatus = false, hasMozillaStatus = false;
+    auto firstOf = [](const char*& slot, GMimeHeader* h) {
+        if (!slot) {
+            const char* raw = g_mime_header_get_raw_value(h);
+            slot = raw ? raw : "";
+        }
+    };
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(headers, i);
+        const char* name = g_mime_header_get_name(h);
+        if (!name) continue;
+        const std::string lname = Lower(name);
+        if (lname == "subject") firstOf(subject, h);
+        else if (lname == "from") firstOf(from, h);
+        else if (lname == "sender") firstOf(sender, h);
+        else if (lname == "date") firstOf(date, h);
+        else if (lname == "message-id") firstOf(messageId, h);
+        else if (lname == "in-reply-to") firstOf(inReplyTo, h);
+        else if (lname == "references") firstOf(references, h);
+        else if (lname == "received" && received == 0.0) {
+            // The newest Received header with a date is the topmost; its date follows the last ";".
+            const char* raw = g_mime_header_get_raw_value(h);
+            const std::string v = raw ? UnfoldHeader(raw) : std::string();
+            const auto semi = v.rfind(';');
+            if (semi != std::string::npos)
+                if (auto d = ParseMailDate(std::string_view(v).substr(semi + 1))) received = d->Utc;
+        } else if (lname == "delivery-date" && !sawDeliveryDate) {
+            sawDeliveryDate = true;
+            const char* raw = g_mime_header_get_raw_value(h);
+            if (auto d = ParseMailDate(UnfoldHeader(raw ? raw : ""))) deliveryDate = d->Utc;
+        } else if (lname == "status") {
+            hasStatus = true;
+            const char* value = g_mime_header_get_value(h);
+            status += value ? value : "";
+        } else if (lname == "x-mozilla-status") {
+            hasMozillaStatus = true;
+            const char* value = g_mime_header_get_value(h);
+            mozillaStatus = Trim(value ? value : "");
+        } else if (lname == "keywords") {
+            const char* raw = g_mime_header_get_raw_value(h);
+            if (!keywords.empty()) keywords += ",";
+            keywords += UnfoldHeader(raw ? raw : "");
+        } else if (lname == "disposition-notification-to" || lname == "return-receipt-to") {
+            receipt_ = true;
+        }
+    }
+
+    const std::string subject8 = subject ? Trim(DecodeHeaderText(subject)) : std::string();
     subject_ = Wide(subject8);
     topic_ = Wide(StripSubjectPrefixes(subject8));
 
-    std::string from = AddressNames(g_mime_message_get_from(message_));
-    if (from.empty()) from = AddressNames(g_mime_message_get_sender(message_));
-    sender_ = Wide(MakeUtf8(from));
+    // The sender: names (else addresses) from From, else from Sender; when neither parses,
+    // the text of the header as written, so that a mail that names a sender never shows none.
+    GMimeParserOptions* options = NewParserOptions();
+    auto names = [&](const char* raw) -> std::string {
+        if (!raw) return {};
+        InternetAddressList* list = internet_address_list_parse(options, raw);
+        if (!list) return {};
+        std::string out = AddressNames(list);
+        g_object_unref(list);
+        return out;
+    };
+    std::string senderName = names(from);
+    if (senderName.empty()) senderName = names(sender);
+    if (senderName.empty()) senderName = SenderText(from);
+    if (senderName.empty()) senderName = SenderText(sender);
+    g_mime_parser_options_free(options);
+    sender_ = Wide(MakeUtf8(senderName));
     to_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_TO))));
     cc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_CC))));
     bcc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_BCC))));
     replyTo_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_reply_to(message_))));
 
-    GDateTime* date = g_mime_message_get_date(message_);
-    sent_ = LocalOrNone(UtcDateValue(date));
+    auto idText = [](const char* raw) { return raw ? Wide(MakeUtf8(Trim(UnfoldHeader(raw)))) : WideString(); };
+    messageId_ = idText(messageId);
+    inReplyTo_ = idText(inReplyTo);
+    references_ = idText(references);
 
-    // The newest Received header is the topmost; its date follows the last ";".
-    double received = 0.0;
-    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message_));
-    const int count = g_mime_header_list_get_count(headers);
-    bool sawDeliveryDate = false;
-    double deliveryDate = 0.0;
-    std::string mozillaStatus, status, keywords;
-    bool hasStatus = false, hasMozillaStatus = false;
-    for (int i = 0; i < count; ++i) {
-        GMimeHeader* h = g_mime_header_list_get_header_at(headers, i);
-        const char* name = g_mime_header_get_name(h);
-        const char* value = g_mime_header_get_value(h);
-        if (!name) continue;
-        const std::string lname = Lower(name);
-        const std::string v = value ? value : "";
-        if (lname == "received" && received == 0.0) {
-            const auto semi = v.rfind(';');
-            if (semi != std::string::npos) {
-                if (GDateTime* dt = g_mime_utils_header_decode_date(v.c_str() + semi + 1)) {
-                    received = UtcDateValue(dt);
-                    g_date_time_unref(dt);
-                }
-            }
-        } else if (lname == "delivery-date" && !sawDeliveryDate) {
-            sawDeliveryDate = true;
-            if (GDateTime* dt = g_mime_utils_header_decode_date(v.c_str())) {
-                deliveryDate = UtcDateValue(dt);
-                g_date_time_unref(dt);
-            }
-        } else if (lname == "status") {
-            hasStatus = true;
-            status += v;
-        } else if (lname == "x-mozilla-status") {
-            hasMozillaStatus = true;
-            mozillaStatus = Trim(v);
-        } else if (lname == "keywords") {
-            if (!keywords.empty()) keywords += ",";
-            keywords += v;
-        } else if (lname == "disposition-notification-to" || lname == "return-receipt-to") {
-            receipt_ = true;
+    // A date that cannot be read is no date; one whose zone cannot be known is read as UTC,
+    // and both are said.
+    double sent = 0.0;
+    if (date) {
+        const std::string text = Trim(UnfoldHeader(date));
+        if (auto d = ParseMailDate(text)) {
+            sent = d->Utc;
+            if (!d->ZoneKnown)
+                Warn(d->Zone.empty() ? "the Date header has no time zone, read as UTC: \"" + Shown(text) + "\""
+                                     : "unknown time zone \"" + Shown(d->Zone) + "\" in the Date header, read as UTC");
+        } else if (!text.empty()) {
+            Warn("the Date header is no date, the mail is taken as undated: \"" + Shown(text) + "\"");
         }
     }
+    sent_ = LocalOrNone(sent);
     if (received == 0.0) received = deliveryDate;
     if (received == 0.0) received = meta_.FromLineUtc;
     received_ = LocalOrNone(received);
@@ -463,13 +569,7 @@ void MimeMailItem::ReadHeaders() {
         }
         pos = comma + 1;
     }
-    if (cats.find("=?") != std::string::npos) {
-        if (char* decoded = g_mime_utils_header_decode_text(nullptr, cats.c_str())) {
-            cats = decoded;
-            g_free(decoded);
-        }
-    }
-    categories_ = Wide(MakeUtf8(cats));
+    categories_ = Wide(DecodeHeaderText(cats));
 
     switch (meta_.Flag) {
     case ReadFlag::Read: unread_ = false; break;
@@ -501,45 +601,96 @@ void MimeMailItem::Walk(GMimeObject* obj, GMimeObject* alternative, int depth, s
         GMimeMultipart* mp = GMIME_MULTIPART(obj);
         GMimeContentType* ct = g_mime_object_get_content_type(obj);
         GMimeObject* alt = (ct && g_mime_content_type_is_type(ct, "multipart", "alternative")) ? obj : alternative;
+        const bool signedPart = ct && g_mime_content_type_is_type(ct, "multipart", "signed");
         const int n = g_mime_multipart_get_count(mp);
-        for (int i = 0; i < n; ++i) Walk(g_mime_multipart_get_part(mp, i), alt, depth + 1, leaves, tooDeep);
+        for (int i = 0; i < n; ++i) {
+            GMimeObject* child = g_mime_multipart_get_part(mp, i);
+            const std::size_t before = leaves.size();
+            Walk(child, alt, depth + 1, leaves, tooDeep);
+            // The second part of a signed mail is its signature: proof for a mail program,
+            // no file for the reader.
+            if (signedPart && i == 1 && leaves.size() == before + 1 && leaves.back().Object == child) {
+                GMimeContentType* cct = g_mime_object_get_content_type(child);
+                const char* sub = cct ? g_mime_content_type_get_media_subtype(cct) : nullptr;
+                const std::string subtype = Lower(sub ? sub : "");
+                if (cct && g_mime_content_type_is_type(cct, "application", "*") &&
+                    (subtype == "pgp-signature" || subtype == "pkcs7-signature" || subtype == "x-pkcs7-signature"))
+                    leaves.back().Signature = true;
+            }
+        }
         return;
     }
     leaves.push_back(Leaf{obj, alternative});
 }
 
 std::string MimeMailItem::TextOf(GMimePart* part) {
-    const std::string bytes = DecodedBytes(part);
+    std::string bytes = DecodedBytes(part);
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     std::string text;
-    if (charset && *charset) {
-        const std::string cs = Lower(charset);
-        if (cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii") {
-            text = bytes;
-        } else if (GMimeFilter* filter = g_mime_filter_charset_new(charset, "UTF-8")) {
-            GMimeStream* mem = g_mime_stream_mem_new();
-            GMimeStream* filtered = g_mime_stream_filter_new(mem);
-            g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered), filter);
-            g_object_unref(filter);
-            g_mime_stream_write(filtered, bytes.data(), bytes.size());
-            g_mime_stream_flush(filtered);
-            GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
-            text.assign(reinterpret_cast<const char*>(arr->data), arr->len);
-            g_object_unref(filtered);
-            g_object_unref(mem);
-        } else {
-            // The name comes from the mail: only printable ASCII of it goes into the warning.
-            std::string shown(charset);
-            for (char& c : shown)
-                if (c < 0x20 || c > 0x7E) c = '?';
-            Warn("unknown charset \"" + shown + "\", the text is read as UTF-8 or Windows-1252");
-            text = bytes;
-        }
+    const std::string cs = Lower(charset ? charset : "");
+    if (cs.empty() || cs == "us-ascii" || cs == "ascii") {
+        // No charset, or ASCII that is not: valid UTF-8 stays, anything else is guessed.
+        return UnlabelledText(std::move(bytes));
+    }
+    if (cs == "utf-8" || cs == "utf8") {
+        text = std::move(bytes);
+    } else if (GMimeFilter* filter = g_mime_filter_charset_new(charset, "UTF-8")) {
+        GMimeStream* mem = g_mime_stream_mem_new();
+        GMimeStream* filtered = g_mime_stream_filter_new(mem);
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered), filter);
+        g_object_unref(filter);
+        g_mime_stream_write(filtered, bytes.data(), bytes.size());
+        g_mime_stream_flush(filtered);
+        GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+        text.assign(reinterpret_cast<const char*>(arr->data), arr->len);
+        g_object_unref(filtered);
+        g_object_unref(mem);
     } else {
-        text = bytes;
+        Warn("unknown charset \"" + Shown(charset) + "\", the text is read as UTF-8 or Windows-1252");
+        return UnlabelledText(std::move(bytes));
     }
     return MakeUtf8(std::move(text));
 }
+
+// Text whose charset is not given: UTF-8 when it is valid UTF-8 (ASCII is), else the
+// charset a detector finds in it, else Windows-1252.
+std::string MimeMailItem::UnlabelledText(std::string bytes) {
+    if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return bytes;
+#ifdef QUILLMARK_HAVE_UCHARDET
+    // A guess from a handful of 8-bit bytes is a coin toss ("na\xEFve" reads as Central
+    // European); Western text, the common case, is read as Windows-1252, which holds Latin-1.
+    const auto highBytes = std::count_if(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    if (highBytes < 8) return MakeUtf8(bytes);
+    uchardet_t detector = uchardet_new();
+    std::string guess;
+    if (uchardet_handle_data(detector, bytes.data(), bytes.size()) == 0) {
+        uchardet_data_end(detector);
+        guess = Lower(uchardet_get_charset(detector));
+    }
+    uchardet_delete(detector);
+    if (!guess.empty() && guess != "ascii" && guess != "utf-8" && guess != "iso-8859-1" && guess != "iso-8859-15" &&
+        guess != "windows-1252")
+        return CharsetToUtf8(bytes, guess);
+#endif
+    return MakeUtf8(bytes);
+}
+
+namespace {
+
+bool IsTextType(GMimeObject* object, const char* subtype) {
+    GMimeContentType* ct = g_mime_object_get_content_type(object);
+    return ct && g_mime_content_type_is_type(ct, "text", subtype);
+}
+
+bool IsTnef(GMimeObject* object, const std::string& name) {
+    GMimeContentType* ct = g_mime_object_get_content_type(object);
+    if (ct && (g_mime_content_type_is_type(ct, "application", "ms-tnef") ||
+               g_mime_content_type_is_type(ct, "application", "vnd.ms-tnef")))
+        return true;
+    return Lower(name) == "winmail.dat";
+}
+
+} // namespace
 
 void MimeMailItem::ReadParts() {
     std::vector<Leaf> leaves;
@@ -548,66 +699,128 @@ void MimeMailItem::ReadParts() {
     if (tooDeep) Warn("MIME parts nested too deeply, the deeper parts are not read");
 
     auto isBodyCandidate = [](const Leaf& leaf, const char* subtype) {
-        if (!GMIME_IS_PART(leaf.Object)) return false;
-        GMimePart* part = GMIME_PART(leaf.Object);
-        GMimeContentType* ct = g_mime_object_get_content_type(leaf.Object);
-        return ct && g_mime_content_type_is_type(ct, "text", subtype) && !g_mime_part_is_attachment(part);
+        return GMIME_IS_PART(leaf.Object) && IsTextType(leaf.Object, subtype) &&
+               !g_mime_part_is_attachment(GMIME_PART(leaf.Object));
     };
+    // The body is the first plain text part with text in it, else the first HTML one; an
+    // empty text part before it (the remains of a broken alternative) does not hide it.
     const Leaf* body = nullptr;
     bool fromHtml = false;
-    for (const auto& leaf : leaves)
-        if (isBodyCandidate(leaf, "plain")) {
-            body = &leaf;
-            break;
-        }
-    if (!body) {
-        for (const auto& leaf : leaves)
-            if (isBodyCandidate(leaf, "html")) {
-                body = &leaf;
-                fromHtml = true;
-                break;
+    std::string bodyText;
+    auto choose = [&](const char* subtype) {
+        const Leaf* firstEmpty = nullptr;
+        for (const auto& leaf : leaves) {
+            if (!isBodyCandidate(leaf, subtype)) continue;
+            std::string text = TextOf(GMIME_PART(leaf.Object));
+            if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+                if (!firstEmpty) firstEmpty = &leaf;
+                continue;
             }
+            body = &leaf;
+            bodyText = std::move(text);
+            return;
+        }
+        body = firstEmpty;
+    };
+    choose("plain");
+    if (!body) {
+        choose("html");
+        fromHtml = body != nullptr;
     }
-    if (body) {
-        const std::string text = TextOf(GMIME_PART(body->Object));
-        body_ = Wide(fromHtml ? text::HtmlToText(text) : ToCrLf(text));
+    // A mail that is one text part of another kind (text/enriched, text/x-whatever) is
+    // shown as plain text, as RFC 2046 asks of text types a reader does not know.
+    if (!body && leaves.size() == 1 && leaves[0].Object == g_mime_message_get_mime_part(message_) &&
+        !IsTextType(leaves[0].Object, "calendar") && isBodyCandidate(leaves[0], "*")) {
+        body = &leaves[0];
+        bodyText = TextOf(GMIME_PART(body->Object));
     }
+    if (body) body_ = Wide(fromHtml ? text::HtmlToText(bodyText) : ToCrLf(bodyText));
 
     int generated = 0;
     for (const auto& leaf : leaves) {
         if (body && leaf.Object == body->Object) continue;
-        // The other text versions of the body (its HTML twin) are the body again, not files.
-        if (body && body->Alternative && leaf.Alternative == body->Alternative &&
-            (isBodyCandidate(leaf, "plain") || isBodyCandidate(leaf, "html")))
+        if (leaf.Signature) continue;
+        // The other text versions of the body (its HTML twin, an enriched copy) are the body
+        // again, not files; a calendar invitation beside them is more than that and stays.
+        if (body && body->Alternative && leaf.Alternative == body->Alternative && isBodyCandidate(leaf, "*") &&
+            !IsTextType(leaf.Object, "calendar"))
             continue;
-        ++generated;
         std::string name;
         if (GMIME_IS_MESSAGE_PART(leaf.Object)) {
             GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(leaf.Object));
-            const char* s = inner ? g_mime_message_get_subject(inner) : nullptr;
+            const char* s = inner ? g_mime_object_get_header(GMIME_OBJECT(inner), "Subject") : nullptr;
+            const char* raw = nullptr;
+            if (inner && s) {
+                // The first Subject, decoded here like the mail's own.
+                GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(inner));
+                for (int i = 0, n = g_mime_header_list_get_count(list); i < n && !raw; ++i) {
+                    GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+                    if (Lower(g_mime_header_get_name(h)) == "subject") raw = g_mime_header_get_raw_value(h);
+                }
+            }
             // A subject is no path: its slashes stay in the name as "_".
-            name = MakeUtf8(s ? s : "");
+            name = raw ? Trim(DecodeHeaderText(raw)) : std::string();
             std::replace(name.begin(), name.end(), '/', '_');
             std::replace(name.begin(), name.end(), '\\', '_');
             name = CleanFileName(name);
-            if (name.empty()) name = "message" + std::to_string(generated);
+            if (name.empty()) name = "message" + std::to_string(generated + 1);
             name += ".eml";
-        } else {
-            if (GMIME_IS_PART(leaf.Object)) {
-                const char* fn = g_mime_part_get_filename(GMIME_PART(leaf.Object));
-                if (fn) name = CleanFileName(MakeUtf8(fn));
+        } else if (GMIME_IS_PART(leaf.Object)) {
+            const char* fn = g_mime_part_get_filename(GMIME_PART(leaf.Object));
+            if (fn) name = CleanFileName(MakeUtf8(fn));
+            if (name.empty() && GMIME_IS_MESSAGE_PARTIAL(leaf.Object)) {
+                // One piece of a mail sent in several: named after the mail and the piece.
+                GMimeMessagePartial* piece = GMIME_MESSAGE_PARTIAL(leaf.Object);
+                std::string subject = platform::Utf8FromUtf16(subject_);
+                std::replace(subject.begin(), subject.end(), '/', '_');
+                std::replace(subject.begin(), subject.end(), '\\', '_');
+                subject = CleanFileName(subject);
+                name = (subject.empty() ? std::string("message") : subject) + " (part " +
+                       std::to_string(g_mime_message_partial_get_number(piece)) + " of " +
+                       (g_mime_message_partial_get_total(piece) > 0
+                            ? std::to_string(g_mime_message_partial_get_total(piece))
+                            : std::string("?")) +
+                       ").eml";
             }
-            if (name.empty())
-                name = "attachment" + std::to_string(generated) +
-                       ExtensionFor(g_mime_object_get_content_type(leaf.Object));
         }
         AttachmentData data;
-        data.Name = std::move(name);
         if (!Base64Span(leaf.Object, source_, data.Offset, data.Length)) {
             data.Bytes = ContentOf(leaf.Object, data.BadBase64);
             data.Ready = true;
         }
+        // A part with nothing in it and no name of its own (an empty text part, the empty
+        // remains of a broken multipart) is no file.
+        if (name.empty()) {
+            const bool empty = data.Ready ? data.Bytes.find_first_not_of(" \t\r\n") == std::string::npos
+                                          : std::string_view(raw_).substr(data.Offset, data.Length)
+                                                    .find_first_not_of(" \t\r\n=") == std::string_view::npos;
+            if (empty) continue;
+        }
+        ++generated;
+        if (name.empty())
+            name = "attachment" + std::to_string(generated) + ExtensionFor(g_mime_object_get_content_type(leaf.Object));
+        const bool tnef = IsTnef(leaf.Object, name);
+        data.Name = std::move(name);
         attachments_.push_back(std::move(data));
+#ifdef QUILLMARK_HAVE_YTNEF
+        // The files inside a winmail.dat are the attachments its sender meant; the
+        // winmail.dat itself is kept beside them.
+        if (tnef) {
+            const std::size_t at = attachments_.size() - 1;
+            std::vector<TnefFile> files = ReadTnef(Decoded(at).Bytes);
+            for (auto& f : files) {
+                AttachmentData inner;
+                inner.Name = CleanFileName(std::move(f.Name));
+                if (inner.Name.empty()) inner.Name = "attachment" + std::to_string(generated + 1) + ".bin";
+                ++generated;
+                inner.Bytes = std::move(f.Bytes);
+                inner.Ready = true;
+                attachments_.push_back(std::move(inner));
+            }
+        }
+#else
+        (void)tnef;
+#endif
     }
 }
 

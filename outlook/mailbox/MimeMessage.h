@@ -7,16 +7,18 @@
 //
 // | property               | from the message                                                    |
 // |------------------------|---------------------------------------------------------------------|
-// | Subject                | Subject, RFC 2047 decoded                                           |
-// | Body                   | first text/plain part that is not an attachment, decoded by its     |
-// |                        | charset; else the first text/html part with its tags stripped;     |
-// |                        | line ends made CR LF                                                |
-// | SenderName             | From (else Sender): display name, else the address                  |
+// | Subject                | the first Subject, RFC 2047 decoded (see HeaderText.h)              |
+// | Body                   | first non-empty text/plain part that is not an attachment, decoded  |
+// |                        | by its charset (unlabelled 8-bit text: guessed, else Windows-1252); |
+// |                        | else the first text/html part as text; else a lone text part of     |
+// |                        | another subtype; line ends made CR LF                               |
+// | SenderName             | the first From (else Sender): display names, else addresses; when   |
+// |                        | neither parses, the words before the address, else the raw text     |
 // | To / CC / BCC          | display names (else addresses) joined by "; ", groups expanded      |
 // | ReplyRecipientNames    | Reply-To the same way                                               |
-// | ReceivedTime           | newest Received header with a date; else Delivery-Date; else the   |
+// | ReceivedTime           | newest Received header with a date; else Delivery-Date; else the    |
 // |                        | mbox "From " line; else 949998.0 (Outlook's "none", 4501-01-01)    |
-// | SentOn                 | Date; else 949998.0                                                 |
+// | SentOn                 | the first Date (MailDate.h); else, or when it is no date, 949998.0  |
 // | CreationTime,          | store time                                                          |
 // | LastModificationTime   |                                                                     |
 // | Size                   | raw message bytes (capped at 2^31-1)                                |
@@ -24,6 +26,9 @@
 // | MessageClass           | "IPM.Note"                                                          |
 // | ConversationTopic      | Subject without leading Re:/Fw:/Fwd:/AW:/WG:/SV:/VS: prefixes       |
 // | Categories             | Keywords, items joined by ", "                                      |
+// | InternetMessageID,     | the first Message-ID / In-Reply-To / References header as written,  |
+// | InReplyToID,           | unfolded, without surrounding blanks                                |
+// | InternetReferences     |                                                                     |
 // | UnRead                 | Maildir: no "S" flag; mbox: Status without "R" or X-Mozilla-Status  |
 // |                        | without the read bit; no flags at all: read                         |
 // | ReadReceiptRequested   | Disposition-Notification-To or Return-Receipt-To present            |
@@ -31,11 +36,17 @@
 //
 // All dates are local date values (the zone of each header is honoured, then the user's).
 //
-// Attachments: every leaf part except the body and the other text versions of the body in
-// the same multipart/alternative; an attached message (message/rfc822) is one attachment
-// named after its subject with ".eml". Names come from Content-Disposition / Content-Type
-// (RFC 2231 and RFC 2047 decoded); directory parts of a name are dropped; a nameless part
-// is called "attachment<N>" with an extension from its content type.
+// Header blocks are mended first (HeaderRepair.h): a header is capped at 1 MiB, the first
+// Content-Type counts, an invalid one is text/plain.
+//
+// Attachments: every leaf part except the body, the other text versions of the body in the
+// same multipart/alternative, the signature of a multipart/signed and nameless parts with
+// nothing in them; an attached message (message/rfc822) is one attachment named after its
+// subject with ".eml", a piece of a message/partial "<subject> (part N of M).eml". The files
+// inside a winmail.dat follow it as attachments of their own. Names come from
+// Content-Disposition / Content-Type (RFC 2231 and RFC 2047 decoded); directory parts of a
+// name are dropped; a nameless part is called "attachment<N>" with an extension from its
+// content type.
 #pragma once
 
 #include "outlook/ObjectModel.h"

@@ -205,7 +205,7 @@ TEST(MimeMessage, BadInputIsReadAndReported) {
         {"unknown charset", "From: a@x\nContent-Type: text/plain; charset=x-klingon\n\nqapla\n", "unknown charset",
          "qapla"},
         {"NUL bytes", std::string("From: a@x\nSubject: nul\n\nbefore\0after\n", 35), "NUL", "before"},
-        {"no headers at all", "just some text\n", "not a MIME message", "just some text"},
+        {"no headers at all", "just some text\n", "no headers", "just some text"},
         {"headers only", "From: a@x\nSubject: s\n", "", ""},
         {"no sender and no date", "Subject: lonely\n\ntext\n", "neither a From nor a Date", "text"},
         {"multipart without boundary", "From: a@x\nContent-Type: multipart/mixed\n\ntext\n", "boundary", ""},
