@@ -466,8 +466,11 @@ bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const s
     feed(FormatDateTime("yyyymmddhhnnss", mailTime));
     feed(subject);
     for (outlook::DispId id : {outlook::dispid::SenderName, outlook::dispid::To, outlook::dispid::CC,
-                               outlook::dispid::Body})
-        feed(platform::Utf8FromUtf16(mail.GetText(id)));
+                               outlook::dispid::Body}) {
+        const std::u16string value = mail.GetText(id);
+        crc = Crc32Update(value.data(), value.size() * sizeof(char16_t), crc);
+        crc = Crc32Update("\n", 1, crc);
+    }
     feed(std::to_string(mail.GetInt(outlook::dispid::Size)));
     if (auto attachments = mail.Attachments()) {
         const int count = attachments->Count();
@@ -481,6 +484,8 @@ bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const s
 }
 
 #ifdef QUILLMARK_HAVE_ARCHIVE
+constexpr std::size_t kArchiveTextCharacters = 2000;
+
 ManifestMail ExportRun::ArchiveRow(const ExportInputs& inputs, const std::string& root, double mailTime,
                                    const std::string& subject) {
     namespace d = outlook::dispid;
@@ -502,7 +507,15 @@ ManifestMail ExportRun::ArchiveRow(const ExportInputs& inputs, const std::string
     row.MessageId = text(d::InternetMessageID);
     row.InReplyTo = text(d::InReplyToID);
     row.References = text(d::InternetReferences);
-    row.Text = text(d::Body);
+    // The beginning of the body, for search: the whole body is on the page already, and a
+    // second copy in the archive's database would double what a run writes.
+    std::u16string body = mail.GetText(d::Body);
+    if (body.size() > kArchiveTextCharacters) {
+        std::size_t cut = kArchiveTextCharacters;
+        if (body[cut - 1] >= 0xD800 && body[cut - 1] <= 0xDBFF) --cut; // never half a pair
+        body.resize(cut);
+    }
+    row.Text = platform::Utf8FromUtf16(body);
     // Paths relative to the root, "/" between names, as links in the index want them.
     for (const auto& f : impl_->SavedNow) {
         std::string rel = f.Path.compare(0, root.size(), root) == 0 ? f.Path.substr(root.size()) : f.Path;
