@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev libpcre2-dev
     qt6-base-dev libgmime-3.0-dev libpff-dev libbfio-dev libjemalloc-dev libsqlite3-dev
-    libytnef0-dev libuchardet-dev
+    libytnef0-dev libuchardet-dev libgumbo-dev
     clang libclang-rt-14-dev
     "$@"
 )

@@ -2,6 +2,7 @@
 
 #include "outlook/mailbox/Base64.h"
 #include "outlook/mailbox/GMimeSupport.h"
+#include "text/CodePage.h"
 
 #include <vector>
 
@@ -74,19 +75,9 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, EncodedWord& word) {
 
 std::string Utf8OrWindows1252(std::string_view bytes) {
     if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)) return std::string(bytes);
-    gsize written = 0;
-    gchar* converted =
-        g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", "WINDOWS-1252", nullptr, &written, nullptr);
-    if (converted) {
-        std::string out(converted, written);
-        g_free(converted);
-        return out;
-    }
-    // Windows-1252 leaves five bytes undefined; those alone become U+FFFD.
-    gchar* valid = g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size()));
-    std::string out(valid);
-    g_free(valid);
-    return out;
+    // The platform's Windows-1252 table: its five undefined bytes are kept as the C1
+    // controls of the same value.
+    return text::Utf8FromCodePage(bytes, text::codepage::Windows1252);
 }
 
 std::string CharsetToUtf8(std::string_view bytes, std::string_view charset) {

@@ -8,6 +8,7 @@
 #include "outlook/mailbox/Tnef.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "text/HtmlText.h"
 
 #include <algorithm>
 #include <array>
@@ -733,7 +734,7 @@ void MimeMailItem::ReadParts() {
         body = &leaves[0];
         bodyText = TextOf(GMIME_PART(body->Object));
     }
-    if (body) body_ = Wide(ToCrLf(fromHtml ? HtmlToText(bodyText) : bodyText));
+    if (body) body_ = Wide(fromHtml ? text::HtmlToText(bodyText) : ToCrLf(bodyText));
 
     int generated = 0;
     for (const auto& leaf : leaves) {

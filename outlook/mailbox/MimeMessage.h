@@ -73,7 +73,6 @@ struct ItemMeta {
 std::shared_ptr<MailItem> ParseMailItem(std::string raw, ItemMeta meta, std::shared_ptr<WarningSink> warnings);
 
 // Helpers, exposed for tests.
-std::string HtmlToText(std::string_view html);   // UTF-8 in, UTF-8 out with "\n" line ends
 std::string ToCrLf(std::string_view text);       // every CR, LF and CR LF becomes CR LF
 std::string StripSubjectPrefixes(std::string_view subject);
 

@@ -3,6 +3,8 @@
 #include "SrcLib/DateTime.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "text/HtmlText.h"
+#include "text/RtfText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -51,13 +53,14 @@ std::optional<WideString> ReadText(const ItemHandle& item, std::uint32_t id) {
     return item.FindText(id, StringCodePage(item));
 }
 
-WideString HtmlBodyAsText(const RawProperty& raw, std::uint32_t internetCodePage) {
-    if (raw.type == ptype::Unicode)
-        return TextFromHtml(Utf16FromLittleEndian(raw.data));
-    return TextFromHtml(DecodeCodePage(raw.data, internetCodePage ? internetCodePage : DefaultCodePage));
-}
-
 } // namespace
+
+WideString HtmlBodyText(const RawProperty& raw, std::uint32_t internetCodePage) {
+    const WideString html = raw.type == ptype::Unicode
+                                ? Utf16FromLittleEndian(raw.data)
+                                : DecodeCodePage(raw.data, internetCodePage ? internetCodePage : DefaultCodePage);
+    return platform::Utf16FromUtf8(text::HtmlToText(platform::Utf8FromUtf16(html)));
+}
 
 WideString BodyText(const ItemHandle& message, std::string& problem) {
     problem.clear();
@@ -71,7 +74,7 @@ WideString BodyText(const ItemHandle& message, std::string& problem) {
     }
     try {
         if (auto html = message.Find(prop::Html); html && !html->data.empty())
-            return HtmlBodyAsText(*html, CodePageOf(message, prop::InternetCodePage));
+            return HtmlBodyText(*html, CodePageOf(message, prop::InternetCodePage));
     } catch (const EStoreError& e) {
         if (problem.empty())
             problem = e.Message();
@@ -79,7 +82,7 @@ WideString BodyText(const ItemHandle& message, std::string& problem) {
     try {
         if (auto rtf = message.Find(prop::RtfCompressed); rtf && !rtf->data.empty()) {
             if (auto text = DecompressRtf(rtf->data))
-                return TextFromRtf(*text);
+                return platform::Utf16FromUtf8(text::RtfToText(*text));
             if (problem.empty())
                 problem = "its RTF body is damaged";
         }

@@ -17,6 +17,11 @@ std::shared_ptr<MailItem> MakeMailItem(std::shared_ptr<StoreContext> store, std:
 // could not be read or decoded (the result is then the next form, or the empty text).
 WideString BodyText(const ItemHandle& message, std::string& problem);
 
+// The text of an HTML body property value (PR_HTML): UTF-16LE when the property is a
+// Unicode string, else bytes in the message's Internet code page (Windows-1252 when it
+// names none).
+WideString HtmlBodyText(const RawProperty& html, std::uint32_t internetCodePage);
+
 // The message as an RFC 5322 / MIME text: its own transport headers when it has them
 // (else headers made from its properties), its bodies, and its attachments, attached
 // messages included down to a fixed depth.

@@ -40,10 +40,8 @@ double UtcDateFromFileTime(std::uint64_t fileTime);
 // an odd last byte is ignored.
 WideString Utf16FromLittleEndian(std::string_view bytes);
 
-// 8-bit text in a Windows code page to UTF-16. Windows-1252 (and its subsets US-ASCII and
-// Latin-1, and "unknown" = 0) is decoded fully; UTF-8 (65001) and UTF-16LE (1200) too. For
-// other code pages ASCII passes and every other byte becomes U+FFFD, which the archive's
-// code page turns into "?" like any character it cannot show.
+// 8-bit text in a Windows code page to UTF-16, as text::Utf16FromCodePage decodes it;
+// trailing NULs (some writers store one) are dropped.
 WideString DecodeCodePage(std::string_view bytes, std::uint32_t codePage);
 
 // Outlook stores PR_SUBJECT as U+0001, a character giving the length of the "RE: "-style
@@ -58,16 +56,6 @@ std::optional<std::vector<std::string_view>> SplitMultiValue(std::string_view da
 // PR_RTF_COMPRESSED to the RTF text: "LZFu" (compressed) and "MELA" (stored) bodies.
 // nullopt when the data is malformed (sizes out of range, a reference before the start).
 std::optional<std::string> DecompressRtf(std::string_view data);
-
-// The readable text of an RTF document: text of the body, \par and \line as CR LF, \tab,
-// \'hh and \uN escapes; font tables, pictures and other destinations are left out. An RTF
-// body that wraps HTML (\fromhtml) is unwrapped and its HTML turned into text.
-WideString TextFromRtf(std::string_view rtf);
-
-// The readable text of an HTML document: tags, comments, <head>, <style> and <script>
-// are left out, entities decoded, white space folded as a browser does, and block
-// elements (<p>, <div>, <br>, <tr>, <li>, headings) end lines with CR LF.
-WideString TextFromHtml(std::u16string_view html);
 
 // MAPI entry identifiers as Outlook shows them for a PST store: 4 bytes of flags (zero),
 // the store's 16-byte record key, then the 32-bit node id, little-endian; upper-case hex.

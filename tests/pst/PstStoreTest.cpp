@@ -9,6 +9,7 @@
 #include "TempDir.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "text/RtfText.h"
 
 #include <gtest/gtest.h>
 
@@ -457,7 +458,7 @@ TEST(PstStore, RealRtfBodiesGiveTheirPlainText) {
         auto rtf = pst::DecompressRtf(raw->data);
         ASSERT_TRUE(rtf) << c.file << " " << c.id;
         EXPECT_EQ(rtf->substr(0, 6), "{\\rtf1");
-        EXPECT_EQ(pst::TextFromRtf(*rtf), c.text) << c.file << " " << c.id;
+        EXPECT_EQ(platform::Utf16FromUtf8(text::RtfToText(*rtf)), c.text) << c.file << " " << c.id;
     }
 }
 
