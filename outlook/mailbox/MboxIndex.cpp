@@ -20,6 +20,16 @@ constexpr std::size_t LineHead = 1024;
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+// "From -" and nothing else: the separator Netscape and Mozilla write when they know no
+// date. It names no sender, so no line of mail text looks like it, and it separates mail
+// even where no blank line comes before it.
+bool IsBareSeparator(std::string_view line) {
+    if (!StartsWith(line, "From -")) return false;
+    for (char c : line.substr(6))
+        if (c != ' ' && c != '\t') return false;
+    return true;
+}
+
 bool IsBlank(std::string_view s) {
     for (char c : s)
         if (c != ' ' && c != '\t' && c != '\r') return false;
@@ -88,7 +98,7 @@ void MboxIndexer::Line(std::string_view line, std::uint64_t lineStart, std::uint
     const bool empty = line.empty();
     if (StartsWith(line, "From ")) {
         const double when = ParseFromLineTime(line);
-        if (prevEmpty_ || when != 0.0) {
+        if (prevEmpty_ || when != 0.0 || IsBareSeparator(line)) {
             if (open_) {
                 MboxEntry& cur = entries_.back();
                 // The blank line before a "From " line separates messages; it is not mail text.

@@ -40,6 +40,9 @@ TEST(MboxIndex, WhereMessagesBeginAndEnd) {
         {"text before the first From line is kept", "garbage\nFrom a Mon Jan  1 10:00:00 2024\nS: 1\n",
          {"garbage\n", "S: 1\n"}},
         {"no From line at all is one message", "Subject: x\n\nbody\n", {"Subject: x\n\nbody\n"}},
+        {"a bare \"From - \" separator splits without a date or a blank line before it",
+         "From - \nS: 1\n\nx\n--b--\nFrom - \r\nS: 2\n\ny\nFrom -- not a separator\nFrom - here\n",
+         {"S: 1\n\nx\n--b--\n", "S: 2\n\ny\nFrom -- not a separator\nFrom - here\n"}},
         {"two From lines in a row give an empty message",
          "From a Mon Jan  1 10:00:00 2024\nFrom b Mon Jan  1 10:00:00 2024\nS: 2\n", {"", "S: 2\n"}},
     };
