@@ -79,4 +79,15 @@ void Base64Decoder::Feed(std::string_view text, std::string& out) {
     out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
+void Base64Decoder::Finish(std::string& out) {
+    if (count_ == 2) {
+        out += static_cast<char>(bits_ >> 4);
+    } else if (count_ == 3) {
+        out += static_cast<char>(bits_ >> 10);
+        out += static_cast<char>(bits_ >> 2);
+    }
+    bits_ = 0;
+    count_ = 0;
+}
+
 } // namespace quillmark::outlook::mailbox

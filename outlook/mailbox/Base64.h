@@ -19,6 +19,10 @@ public:
     // characters so far stand for are given out, and decoding goes on after it (so joined
     // base64 blocks decode as a whole).
     void Feed(std::string_view text, std::string& out);
+    // The end of the text: a group cut short without its padding still gives the bytes its
+    // characters carry in full (two characters one byte, three two), as mail readers decode
+    // it; a lone character carries none. The decoder is then ready for new text.
+    void Finish(std::string& out);
     // True once a byte outside the alphabet, the padding and white space was seen: what was
     // decoded then differs from what was sent.
     bool Bad() const { return bad_; }

@@ -54,6 +54,7 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, EncodedWord& word) {
     if (enc == 'b' || enc == 'B') {
         Base64Decoder decoder;
         decoder.Feed(text, word.Bytes);
+        decoder.Finish(word.Bytes);
     } else {
         for (std::size_t i = 0; i < text.size(); ++i) {
             const char c = text[i];

@@ -101,6 +101,7 @@ std::string DecodedBytes(GMimePart* part, bool* badBase64 = nullptr) {
         ssize_t got;
         while ((got = g_mime_stream_read(raw, buf, sizeof buf)) > 0)
             decoder.Feed(std::string_view(buf, static_cast<std::size_t>(got)), out);
+        decoder.Finish(out);
         g_mime_stream_reset(raw);
         if (badBase64) *badBase64 = decoder.Bad();
         return out;
@@ -374,6 +375,7 @@ public:
         if (!a.Ready) {
             Base64Decoder decoder;
             decoder.Feed(std::string_view(raw_).substr(a.Offset, a.Length), a.Bytes);
+            decoder.Finish(a.Bytes);
             a.BadBase64 = decoder.Bad();
             a.Ready = true;
         }
@@ -518,6 +520,15 @@ void MimeMailItem::ReadHeaders() {
         InternetAddressList* list = internet_address_list_parse(options, raw);
         if (!list) return {};
         std::string out = AddressNames(list);
+        // One bare address that the parser could take only the start of
+        // ("develop!nextmime@ebony@sblab.att.com", old UUCP routing): the address as
+        // written, not a piece of it.
+        if (internet_address_list_length(list) == 1 && INTERNET_ADDRESS_IS_MAILBOX(internet_address_list_get_address(list, 0))) {
+            const std::string text = Trim(UnfoldHeader(raw));
+            if (text.size() > out.size() && text.compare(0, out.size(), out) == 0 &&
+                text.find_first_of(" \t<>(),;\"") == std::string::npos)
+                out = text;
+        }
         g_object_unref(list);
         return out;
     };
@@ -758,13 +769,19 @@ void MimeMailItem::ReadParts() {
                     if (Lower(g_mime_header_get_name(h)) == "subject") raw = g_mime_header_get_raw_value(h);
                 }
             }
-            // A subject is no path: its slashes stay in the name as "_".
-            name = raw ? Trim(DecodeHeaderText(raw)) : std::string();
-            std::replace(name.begin(), name.end(), '/', '_');
-            std::replace(name.begin(), name.end(), '\\', '_');
-            name = CleanFileName(name);
-            if (name.empty()) name = "message" + std::to_string(generated + 1);
-            name += ".eml";
+            // The name its sender gave the attached mail, else its subject (a subject is no
+            // path: its slashes stay in the name as "_").
+            const char* given = g_mime_object_get_content_disposition_parameter(leaf.Object, "filename");
+            if (!given || !*given) given = g_mime_object_get_content_type_parameter(leaf.Object, "name");
+            if (given) name = CleanFileName(MakeUtf8(given));
+            if (name.empty()) {
+                name = raw ? Trim(DecodeHeaderText(raw)) : std::string();
+                std::replace(name.begin(), name.end(), '/', '_');
+                std::replace(name.begin(), name.end(), '\\', '_');
+                name = CleanFileName(name);
+                if (name.empty()) name = "message" + std::to_string(generated + 1);
+                name += ".eml";
+            }
         } else if (GMIME_IS_PART(leaf.Object)) {
             const char* fn = g_mime_part_get_filename(GMIME_PART(leaf.Object));
             if (fn) name = CleanFileName(MakeUtf8(fn));

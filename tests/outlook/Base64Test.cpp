@@ -31,6 +31,7 @@ std::string DecodeBase64(std::string_view text, bool* bad) {
     Base64Decoder decoder;
     std::string out;
     decoder.Feed(text, out);
+    decoder.Finish(out);
     *bad = decoder.Bad();
     return out;
 }
@@ -88,8 +89,9 @@ TEST(Base64, PaddingJunkAndJoinedBlocks) {
         {"QQ==", "A", false},
         {"QUI=", "AB", false},
         {"QUJD", "ABC", false},
-        {"QQ", "", false},            // cut short: the group never completes
-        {"QUJDR", "ABC", false},      // one character left over carries no byte
+        {"QQ", "A", false},           // padding left out: the whole bytes still count
+        {"QUI", "AB", false},
+        {"QUJDQ", "ABC", false},      // one character left over carries no byte
         {"QQ==QUI=", "AAB", false},   // two blocks one after the other
         {"Q!Q==", "A", true},         // junk is skipped and noticed
         {"QU\x80JD", "ABC", true},    // bytes above 127 too

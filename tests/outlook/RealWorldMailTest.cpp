@@ -69,6 +69,7 @@ TEST(RealWorldMail, SenderFallsBackButIsNeverEmpty) {
         {"From: <>\nSender: Secretary <sec@example.com>", "Secretary"},
         {"From: john@example.com (John Smith)", "John Smith"},
         {"From: =?utf-8?q?J=C3=B6rg?= joerg@example.com", "Jörg"},
+        {"From: develop!nextmime@ebony@sblab.example.com", "develop!nextmime@ebony@sblab.example.com"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Mail(std::string(c.headers) + "\nSubject: s\n\nbody\n").Text(dispid::SenderName), c.sender) << c.headers;
@@ -196,6 +197,14 @@ TEST(RealWorldMail, StructureOfOddMail) {
     EXPECT_EQ(forwarded.Text(dispid::Body), "See below.");
     EXPECT_EQ(forwarded.Names(), std::vector<std::string>{"Lunch on Friday _ café.eml"});
     EXPECT_NE(forwarded.Bytes(1).find("Shall we meet at noon?"), std::string::npos);
+}
+
+TEST(RealWorldMail, AttachedMailKeepsItsGivenNameAndUnpaddedBase64ItsBytes) {
+    Mail m = Mail::File("attached-message-named.eml");
+    ASSERT_EQ(m.Names(), (std::vector<std::string>{"attachment1.bin", "attachment2.bin", "old-mail.msg"}));
+    EXPECT_EQ(m.Bytes(1), "Hi"); // "SGk" lacks its "=": its two bytes are there all the same
+    EXPECT_EQ(m.Bytes(2), "Ok");
+    EXPECT_NE(m.Bytes(3).find("A mail without a subject."), std::string::npos);
 }
 
 TEST(RealWorldMail, AttachmentsOnlyWhereThereAreFiles) {
