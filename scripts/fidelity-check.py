@@ -288,9 +288,10 @@ def page_date(value):
 
 def norm_message_bytes(data):
     """A message part is saved as it stands, and this reader can only give it back
-    re-serialised: the two are compared on their words (no transfer encoding applies to a
+    re-serialised, which moves white space (line ends, a space after a header's colon):
+    the two are compared with all white space removed (no transfer encoding applies to a
     message part, so nothing else can differ)."""
-    return b" ".join(data.split())
+    return b"".join(data.split())
 
 
 def compare_attachments(expected, tnef, got):
