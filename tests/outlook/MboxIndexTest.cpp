@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 using namespace quillmark;
 using namespace quillmark::outlook::mailbox;
 
@@ -47,6 +50,23 @@ TEST(MboxIndex, WhereMessagesBeginAndEnd) {
          "From a Mon Jan  1 10:00:00 2024\nFrom b Mon Jan  1 10:00:00 2024\nS: 2\n", {"", "S: 2\n"}},
     };
     for (const auto& c : cases) EXPECT_EQ(Split(c.mbox), c.messages) << c.name;
+}
+
+// Netscape's dateless separator, right after a multipart's last line.
+TEST(MboxIndex, BareSeparatorsInAFile) {
+    const std::string file = std::string(QUILLMARK_TEST_DATA) + "/mail/bare-separator.mbox";
+    const auto entries = IndexMboxFile(file);
+    std::vector<std::string> subjects;
+    std::ifstream in(file, std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& e : entries) {
+        const std::string mail = data.substr(e.Offset, e.Length);
+        const auto at = mail.find("Subject: ");
+        subjects.push_back(at == std::string::npos ? mail : mail.substr(at + 9, mail.find('\n', at) - at - 9));
+    }
+    EXPECT_EQ(subjects, (std::vector<std::string>{"first", "second", "third"}));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(data.substr(entries[2].Offset + entries[2].Length - 26), "From -- this line is text\n");
 }
 
 TEST(MboxIndex, BlockBoundariesDoNotMatter) {
