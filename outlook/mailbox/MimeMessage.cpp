@@ -523,7 +523,8 @@ void MimeMailItem::ReadHeaders() {
         // One bare address that the parser could take only the start of
         // ("develop!nextmime@ebony@sblab.att.com", old UUCP routing): the address as
         // written, not a piece of it.
-        if (internet_address_list_length(list) == 1 && INTERNET_ADDRESS_IS_MAILBOX(internet_address_list_get_address(list, 0))) {
+        if (internet_address_list_length(list) == 1 &&
+            INTERNET_ADDRESS_IS_MAILBOX(internet_address_list_get_address(list, 0))) {
             const std::string text = Trim(UnfoldHeader(raw));
             if (text.size() > out.size() && text.compare(0, out.size(), out) == 0 &&
                 text.find_first_of(" \t<>(),;\"") == std::string::npos)
