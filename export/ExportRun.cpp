@@ -341,7 +341,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     // the writer's destructor when an error ends the run.
     PageWriter writer;
 
-    const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
+    const StatusFunction showStatus = [this](const std::string& text, int mode) {
+        host_.ShowRunEvent(RunEvent::SubjectExpressionError, text, mode);
+    };
     const auto takeCounts = [this] {
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
         stats_.AttachmentsReused = impl_->Attachments.Reused;
@@ -364,6 +366,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
                 ReportFailures();
                 takeCounts();
+                host_.ShowRunEvent(RunEvent::Stopped, std::string(), 1);
                 return ExportOutcome::Stopped;
             }
 
@@ -387,8 +390,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 
             const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
                                 bodyLength >= minBodyLength && mailTime >= fromBound && mailTime <= toTime;
-            host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
-                             passes ? 0 : 1);
+            host_.ShowRunEvent(passes ? RunEvent::MailPassed : RunEvent::MailFiltered,
+                               "#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
+                               passes ? 0 : 1);
             if (!passes) {
                 ++stats_.Filtered;
                 continue;
@@ -427,7 +431,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
         ReportFailures();
         takeCounts();
-        host_.ShowStatus("Stopped: the disk is full", 1);
+        host_.ShowRunEvent(RunEvent::DiskFull, "Stopped: the disk is full", 1);
         throw EWriteError(std::string(e.what()) +
                               ". The export stopped there; the pages written are whole. Make room and export again.",
                           true);
@@ -441,13 +445,14 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
         host_.SetFromText(DateTimeToText(from));
         const ExportFailure& first = stats_.Failures.front();
-        host_.ShowStatus(std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
-                             " not exported (the first: " + first.Text() + ")",
-                         1);
+        host_.ShowRunEvent(RunEvent::CompletedWithFailures,
+                           std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
+                               " not exported (the first: " + first.Text() + ")",
+                           1);
         return ExportOutcome::Failed;
     }
     host_.SetFromText(DateTimeToText(latestTime));
-    host_.ShowStatus("ok", 0);
+    host_.ShowRunEvent(RunEvent::Completed, "ok", 0);
     return ExportOutcome::Completed;
 }
 

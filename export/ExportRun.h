@@ -91,6 +91,18 @@ struct ExportStats {
     int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
 };
 
+// What a status line shown by the run stands for, so that a front end can act on it without
+// reading the text (which is for people and may change).
+enum class RunEvent {
+    MailPassed,        // "#17 | 2005-03-01 14:02:10 | Offer": the mail passed the filters
+    MailFiltered,      // the same line for a mail a filter left out (red)
+    SubjectExpressionError, // a subject expression does not compile: the mail counts as not matching
+    Completed,         // "ok": every item visited
+    CompletedWithFailures, // every item visited, some mails not written (red summary)
+    Stopped,           // the stop command was seen; no text of the run's own
+    DiskFull,          // "Stopped: the disk is full"
+};
+
 // The front end as the run sees it. Every call comes from the thread running ExportMails.
 class ExportHost {
 public:
@@ -108,6 +120,12 @@ public:
     virtual void ReportFailure(const std::string& text) { ShowStatus(text, 1); }
     // Something the user should know that is no failure (a killed run's lock taken over).
     virtual void ShowNotice(const std::string& text) { ShowStatus(text, 0); }
+    // A status line of the run together with what it stands for. Front ends that only show
+    // the text keep this default; an empty text (Stopped) leaves the status line as it is.
+    virtual void ShowRunEvent(RunEvent event, const std::string& text, int mode) {
+        (void)event;
+        if (!text.empty()) ShowStatus(text, mode);
+    }
 };
 
 enum class ExportOutcome {
