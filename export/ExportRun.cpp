@@ -155,6 +155,29 @@ std::string AssemblePage(const std::string& markerLine, std::string_view expande
     return page;
 }
 
+std::vector<UnknownTemplateTag> UnknownTemplateTags(const ExportInputs& inputs) {
+    std::vector<UnknownTemplateTag> unknown;
+    std::unordered_set<std::string> seen;
+    TPageProducer producer;
+    if (inputs.TemplateFile.empty()) producer.SetHTMLDoc(inputs.TemplateLines);
+    else producer.SetHTMLFile(inputs.TemplateFile);
+    producer.OnHTMLTag = [&](TPageProducer& sender, TTag, const std::string& tagString, TStrings&, std::string&) {
+        std::string name = tagString;
+        for (auto& c : name)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        for (const auto& entry : MailTagCatalogue())
+            if (name == entry.Name) return;
+        if (seen.insert(name).second) unknown.push_back({tagString, sender.TagLine()});
+    };
+    producer.ExpandTemplate();
+    return unknown;
+}
+
+std::string UnknownTagText(const UnknownTemplateTag& tag) {
+    return "template line " + std::to_string(tag.Line) + ": unknown tag <#" + tag.Name +
+           "> (the pages show \"tag not found\" there)";
+}
+
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject) {
     const std::string entryId = platform::Utf8FromUtf16(mail.GetText(outlook::dispid::EntryID));
     if (!entryId.empty()) return PercentEncodeIdentity(entryId);

@@ -197,6 +197,19 @@ private:
 // NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
 // became "-"), by which a re-run finds the pages such a version wrote.
 std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
+// A tag of a template that the mail tag catalogue does not know, by its first use.
+struct UnknownTemplateTag {
+    std::string Name; // as first written in the template
+    int Line = 0;     // 1-based line of the template
+    bool operator==(const UnknownTemplateTag&) const = default;
+};
+// The distinct unknown tag names of the run's template (file or lines), in the order of
+// their first use; names are told apart without regard to ASCII letter case, as the
+// catalogue does. Throws what expanding the template throws (EFOpenError, ...).
+std::vector<UnknownTemplateTag> UnknownTemplateTags(const ExportInputs& inputs);
+// "template line 12: unknown tag <#Nmae> (the pages show \"tag not found\" there)"
+std::string UnknownTagText(const UnknownTemplateTag& tag);
+
 // Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
 void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 
