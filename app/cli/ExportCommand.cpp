@@ -49,8 +49,10 @@ std::string SubjectExpressionProblem(const std::string& expr) {
         re.SetExpression(expr);
         re.Compile();
     } catch (const ERegExpr& e) {
-        return "--subject '" + expr + "' does not compile: " + e.Message() + " (at position " +
-               std::to_string(e.ErrorPosition) + ")";
+        // The compiler's messages name the position already ("... (pos 2)").
+        std::string text = "--subject '" + expr + "' does not compile: " + e.Message();
+        if (text.find("(pos ") == std::string::npos) text += " (pos " + std::to_string(e.ErrorPosition) + ")";
+        return text;
     }
     return {};
 }

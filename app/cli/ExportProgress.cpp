@@ -76,7 +76,7 @@ void ExportProgress::ShowRunEvent(RunEvent event, const std::string& text, int m
 void ExportProgress::ReportFailure(const std::string& text) {
     // Failures go to standard error whatever --quiet says: a script must be able to see them.
     ClearLine();
-    err_ << settings_.Program << ": not written: " << text << '\n';
+    err_ << settings_.Program << ": failed: " << text << '\n';
 }
 
 void ExportProgress::ShowNotice(const std::string& text) {
