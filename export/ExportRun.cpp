@@ -155,6 +155,29 @@ std::string AssemblePage(const std::string& markerLine, std::string_view expande
     return page;
 }
 
+std::vector<UnknownTemplateTag> UnknownTemplateTags(const ExportInputs& inputs) {
+    std::vector<UnknownTemplateTag> unknown;
+    std::unordered_set<std::string> seen;
+    TPageProducer producer;
+    if (inputs.TemplateFile.empty()) producer.SetHTMLDoc(inputs.TemplateLines);
+    else producer.SetHTMLFile(inputs.TemplateFile);
+    producer.OnHTMLTag = [&](TPageProducer& sender, TTag, const std::string& tagString, TStrings&, std::string&) {
+        std::string name = tagString;
+        for (auto& c : name)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        for (const auto& entry : MailTagCatalogue())
+            if (name == entry.Name) return;
+        if (seen.insert(name).second) unknown.push_back({tagString, sender.TagLine()});
+    };
+    producer.ExpandTemplate();
+    return unknown;
+}
+
+std::string UnknownTagText(const UnknownTemplateTag& tag) {
+    return "template line " + std::to_string(tag.Line) + ": unknown tag <#" + tag.Name +
+           "> (the pages show \"tag not found\" there)";
+}
+
 std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::string& subject) {
     const std::string entryId = platform::Utf8FromUtf16(mail.GetText(outlook::dispid::EntryID));
     if (!entryId.empty()) return PercentEncodeIdentity(entryId);
@@ -341,7 +364,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     // the writer's destructor when an error ends the run.
     PageWriter writer;
 
-    const StatusFunction showStatus = [this](const std::string& text, int mode) { host_.ShowStatus(text, mode); };
+    const StatusFunction showStatus = [this](const std::string& text, int mode) {
+        host_.ShowRunEvent(RunEvent::SubjectExpressionError, text, mode);
+    };
     const auto takeCounts = [this] {
         stats_.AttachmentsSaved = impl_->Attachments.Saved;
         stats_.AttachmentsReused = impl_->Attachments.Reused;
@@ -364,6 +389,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
                 ReportFailures();
                 takeCounts();
+                host_.ShowRunEvent(RunEvent::Stopped, std::string(), 1);
                 return ExportOutcome::Stopped;
             }
 
@@ -387,8 +413,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 
             const bool passes = SubjectMatches(inputs.SubjectLines, subject, showStatus) &&
                                 bodyLength >= minBodyLength && mailTime >= fromBound && mailTime <= toTime;
-            host_.ShowStatus("#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
-                             passes ? 0 : 1);
+            host_.ShowRunEvent(passes ? RunEvent::MailPassed : RunEvent::MailFiltered,
+                               "#" + std::to_string(index) + " | " + DateTimeToText(mailTime) + " | " + subject,
+                               passes ? 0 : 1);
             if (!passes) {
                 ++stats_.Filtered;
                 continue;
@@ -427,7 +454,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
         ReportFailures();
         takeCounts();
-        host_.ShowStatus("Stopped: the disk is full", 1);
+        host_.ShowRunEvent(RunEvent::DiskFull, "Stopped: the disk is full", 1);
         throw EWriteError(std::string(e.what()) +
                               ". The export stopped there; the pages written are whole. Make room and export again.",
                           true);
@@ -441,13 +468,14 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
         for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
         host_.SetFromText(DateTimeToText(from));
         const ExportFailure& first = stats_.Failures.front();
-        host_.ShowStatus(std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
-                             " not exported (the first: " + first.Text() + ")",
-                         1);
+        host_.ShowRunEvent(RunEvent::CompletedWithFailures,
+                           std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
+                               " not exported (the first: " + first.Text() + ")",
+                           1);
         return ExportOutcome::Failed;
     }
     host_.SetFromText(DateTimeToText(latestTime));
-    host_.ShowStatus("ok", 0);
+    host_.ShowRunEvent(RunEvent::Completed, "ok", 0);
     return ExportOutcome::Completed;
 }
 

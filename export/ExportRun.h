@@ -91,6 +91,18 @@ struct ExportStats {
     int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
 };
 
+// What a status line shown by the run stands for, so that a front end can act on it without
+// reading the text (which is for people and may change).
+enum class RunEvent {
+    MailPassed,        // "#17 | 2005-03-01 14:02:10 | Offer": the mail passed the filters
+    MailFiltered,      // the same line for a mail a filter left out (red)
+    SubjectExpressionError, // a subject expression does not compile: the mail counts as not matching
+    Completed,         // "ok": every item visited
+    CompletedWithFailures, // every item visited, some mails not written (red summary)
+    Stopped,           // the stop command was seen; no text of the run's own
+    DiskFull,          // "Stopped: the disk is full"
+};
+
 // The front end as the run sees it. Every call comes from the thread running ExportMails.
 class ExportHost {
 public:
@@ -108,6 +120,12 @@ public:
     virtual void ReportFailure(const std::string& text) { ShowStatus(text, 1); }
     // Something the user should know that is no failure (a killed run's lock taken over).
     virtual void ShowNotice(const std::string& text) { ShowStatus(text, 0); }
+    // A status line of the run together with what it stands for. Front ends that only show
+    // the text keep this default; an empty text (Stopped) leaves the status line as it is.
+    virtual void ShowRunEvent(RunEvent event, const std::string& text, int mode) {
+        (void)event;
+        if (!text.empty()) ShowStatus(text, mode);
+    }
 };
 
 enum class ExportOutcome {
@@ -179,6 +197,19 @@ private:
 // NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252
 // became "-"), by which a re-run finds the pages such a version wrote.
 std::string PageFileName(double mailTime, const std::string& subject, NameScript script = NameScript::Unicode);
+// A tag of a template that the mail tag catalogue does not know, by its first use.
+struct UnknownTemplateTag {
+    std::string Name; // as first written in the template
+    int Line = 0;     // 1-based line of the template
+    bool operator==(const UnknownTemplateTag&) const = default;
+};
+// The distinct unknown tag names of the run's template (file or lines), in the order of
+// their first use; names are told apart without regard to ASCII letter case, as the
+// catalogue does. Throws what expanding the template throws (EFOpenError, ...).
+std::vector<UnknownTemplateTag> UnknownTemplateTags(const ExportInputs& inputs);
+// "template line 12: unknown tag <#Nmae> (the pages show \"tag not found\" there)"
+std::string UnknownTagText(const UnknownTemplateTag& tag);
+
 // Splits expanded text into lines at CR LF, a lone CR or a lone LF; a NUL ends the text.
 void SplitPageLines(const std::string& text, std::vector<std::string>& lines);
 

@@ -140,9 +140,16 @@ std::string TCustomPageProducer::ExpandStream(std::istream& input) {
         if (parser.Token() == '#') {
             parser.AdvanceToken(false);
             std::string tagName = parser.TokenText();
-            std::string paramText = TrimControls(parser.CollectUntil('>'));
+            const std::string rawParams = parser.CollectUntil('>');
+            std::string paramText = TrimControls(rawParams);
             TStrings params;
             SplitTagParams(paramText, StripParamQuotes, params);
+            tagParser_ = &parser;
+            tagParamLineFeeds_ = static_cast<int>(std::count(rawParams.begin(), rawParams.end(), '\n'));
+            struct Reset {
+                const TCopyParser*& p;
+                ~Reset() { p = nullptr; }
+            } reset{tagParser_};
             output += ResolveTag(tagName, params);
             parser.AdvanceToken(true);
         } else {
@@ -154,6 +161,10 @@ std::string TCustomPageProducer::ExpandStream(std::istream& input) {
         }
     }
     return output;
+}
+
+int TCustomPageProducer::TagLine() const {
+    return tagParser_ ? tagParser_->LineNumber() - tagParamLineFeeds_ : 0;
 }
 
 std::string TCustomPageProducer::ResolveTag(const std::string& tagName, TStrings&) { return "<#" + tagName + ">"; }

@@ -23,6 +23,7 @@ extern const std::array<const char*, 7> ReservedTagNames;
 TTag TagKindOf(const std::string& tagName);
 
 class TPageProducer;
+class TCopyParser;
 
 // sender, kind, the tag name as written, the parameters (valid only during the call) and the
 // replacement (empty on entry; what it holds on return replaces the tag).
@@ -65,9 +66,18 @@ public:
     // The replacement for one tag. Here: the tag put back without its parameters.
     virtual std::string ResolveTag(const std::string& tagName, TStrings& params);
 
+    // While a tag is resolved: the 1-based line of the template its "<#" stands on, so that a
+    // handler can say where a tag it cannot serve was written. 0 outside an expansion.
+    int TagLine() const;
+
 private:
     std::string htmlFile_;
     TStrings htmlDoc_;
+    // The tag being resolved: its parser, and the line feeds within its parameters. The line
+    // is worked out only when asked for: counting lines for every tag would slow down every
+    // page for the sake of a message that is rarely needed.
+    const TCopyParser* tagParser_ = nullptr;
+    int tagParamLineFeeds_ = 0;
 };
 
 class TPageProducer : public TCustomPageProducer {

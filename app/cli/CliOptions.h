@@ -31,6 +31,8 @@ struct CliOptions {
     bool List = false;
     bool Quiet = false;
     bool Resume = false;
+    bool Json = false;   // the summary as one JSON object, no per-mail lines
+    bool Strict = false; // a template tag that does not exist is an error, not a warning
     std::vector<std::string> Stores; // none given: the bundled sample store
     std::string Folder;              // display names from the top of the tree, joined by "/"
     std::string Template;            // none given: the built-in template, from memory

@@ -80,7 +80,8 @@ void CheckProgram(const std::string& file, const std::string& fileName) {
         EXPECT_EQ(own, system->Query("\\" + table + entry)) << entry;
     }
     EXPECT_EQ(OwnRead(block, table + "FileVersion"), "1.2.4.9");
-    EXPECT_EQ(OwnRead(block, table + "ProductVersion"), "0.3");
+    // One version number for the product and the file.
+    EXPECT_EQ(OwnRead(block, table + "ProductVersion"), "1.2.4.9");
     EXPECT_EQ(OwnRead(block, table + "ProductName"), "Quillmark");
     EXPECT_EQ(OwnRead(block, table + "OriginalFilename"), fileName);
     EXPECT_EQ(OwnRead(block, table + "LegalTradeMarks"), "");
@@ -88,7 +89,7 @@ void CheckProgram(const std::string& file, const std::string& fileName) {
     EXPECT_EQ(OwnRead(block, "StringFileInfo\\040904E4\\FileVersion"), std::nullopt);
     EXPECT_EQ(system->Query("\\StringFileInfo\\040904E4\\FileVersion"), std::nullopt);
 
-    // The fixed part: 1.2.4.9 and 0.3.0.0 as numbers too.
+    // The fixed part: 1.2.4.9 as numbers too, for the file and the product.
     auto fixed = system->Query("\\");
     ASSERT_TRUE(fixed.has_value());
     ASSERT_GE(fixed->size(), sizeof(VS_FIXEDFILEINFO));
@@ -97,8 +98,8 @@ void CheckProgram(const std::string& file, const std::string& fileName) {
     EXPECT_EQ(info.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(info.dwFileVersionMS, 0x00010002u);
     EXPECT_EQ(info.dwFileVersionLS, 0x00040009u);
-    EXPECT_EQ(info.dwProductVersionMS, 0x00000003u);
-    EXPECT_EQ(info.dwProductVersionLS, 0x00000000u);
+    EXPECT_EQ(info.dwProductVersionMS, 0x00010002u);
+    EXPECT_EQ(info.dwProductVersionLS, 0x00040009u);
 
     // One block in the file: the resource, not a second copy beside it.
     EXPECT_EQ(BlockKeyCount(ReadWholeFile(file)), 1);
