@@ -36,10 +36,10 @@ std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& la
                "\">" + HtmlText(label.empty() ? text : label) + "</a>" + (withScript ? script : "");
     };
     switch (link) {
-    case ArchiveLink::PrevByDate: return anchor("prev-date", "prev", "\xE2\x86\x90 Previous");
-    case ArchiveLink::NextByDate: return anchor("next-date", "next", "Next \xE2\x86\x92");
-    case ArchiveLink::PrevInThread: return anchor("prev-thread", "prev", "\xE2\x86\x91 Previous in thread");
-    case ArchiveLink::NextInThread: return anchor("next-thread", "next", "Next in thread \xE2\x86\x93");
+    case ArchiveLink::PrevByDate: return anchor("prev-date", "prev", "Previous");
+    case ArchiveLink::NextByDate: return anchor("next-date", "next", "Next");
+    case ArchiveLink::PrevInThread: return anchor("prev-thread", "prev", "Previous in thread");
+    case ArchiveLink::NextInThread: return anchor("next-thread", "next", "Next in thread");
     case ArchiveLink::Index: return index;
     case ArchiveLink::Thread:
         return "<div class=\"qm-thread\" data-qm=\"thread\"></div>" + (withScript ? script : std::string());

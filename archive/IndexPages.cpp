@@ -134,16 +134,19 @@ struct Writer {
     }
 };
 
-std::string Base36(std::uint64_t v) {
-    if (v == 0) return "0";
-    std::string s;
-    while (v) {
-        const int d = static_cast<int>(v % 36);
-        s += static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
-        v /= 36;
-    }
-    std::reverse(s.begin(), s.end());
-    return s;
+// A number in base 32 without separators: the last digit from one set of 32 characters,
+// the ones before it from another, so that most differences between neighbouring mails
+// take one character. Both sets avoid the characters the word lists are made of ("|", ":",
+// "=") and anything a script string would need to escape.
+constexpr const char* kLastDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef";
+constexpr const char* kMoreDigits = "ghijklmnopqrstuvwxyz0123456789+/";
+
+void AppendDelta(std::string& out, std::uint32_t v) {
+    char digits[8];
+    int n = 0;
+    digits[n++] = kLastDigits[v % 32];
+    for (v /= 32; v; v /= 32) digits[n++] = kMoreDigits[v % 32];
+    while (n) out += digits[--n];
 }
 
 std::string Pad2(int v) {
@@ -351,7 +354,7 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
     Writer w;
     w.Root = IncludeTrailingPathDelimiter(rootIn);
     w.Dir = w.Root + ArchiveDirName + platform::PathDelim;
-    for (const char* sub : {"", "assets", "data", "senders"})
+    for (const char* sub : {"", "assets", "data"})
         if (!CreateDirectoryPath(w.Dir + sub)) throw EFCreateError("Cannot create directory " + w.Dir + sub);
 
     // Oldest first; the lists turn it round.
@@ -382,9 +385,14 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
         const ManifestMail& m = *entries[i].Mail;
         input[i] = ThreadInput{m.MessageId, m.InReplyTo, m.References, m.Subject, m.Received};
     }
-    const std::vector<ThreadNode> threads = BuildThreads(input);
+    // Conversations: threads of two mails or more. A mail nobody answered is a thread of
+    // its own; the date lists show it already, and listing it again would only make the
+    // index bigger.
+    std::vector<ThreadNode> threads;
+    for (auto& t : BuildThreads(input))
+        if (t.Mail < 0 || !t.Children.empty()) threads.push_back(std::move(t));
     w.Stats.Threads = static_cast<int>(threads.size());
-    // Each thread flattened in reading order: (entry, depth), and the data file's text.
+    // Each thread flattened in reading order: (entry, depth).
     std::vector<std::vector<std::pair<int, int>>> flat(threads.size());
     for (std::size_t t = 0; t < threads.size(); ++t) {
         auto walk = [&](auto&& self, const ThreadNode& n, int depth) -> void {
@@ -409,32 +417,58 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
         w.Put("data/years.js", y);
     }
     for (const auto& [year, list] : years) {
-        std::string m = "QM.mails(" + std::to_string(year) + ",[\n";
-        std::map<std::string, std::vector<int>> postings;
+        const std::string ys = std::to_string(year);
+        std::string m = "QM.mails(" + ys + ",[\n";
+        std::unordered_map<std::string, std::vector<int>> postings;
         for (const Entry* e : list) {
             const ManifestMail& mail = *e->Mail;
-            m += "[" + JsString(mail.Page) + "," + JsString(e->When) + "," + JsString(mail.Sender) + "," +
-                 JsString(mail.Subject) + "," + std::to_string(e->Thread) + (e->Attached ? ",1" : "") + "],\n";
-            std::set<std::string> words;
+            // A page in its year's folder is named without it (the script adds it back), any
+            // other with a leading "/".
+            const bool inYear = mail.Page.size() > ys.size() + 1 && mail.Page.compare(0, ys.size(), ys) == 0 &&
+                                mail.Page[ys.size()] == '/' && mail.Page.find('/', ys.size() + 1) == std::string::npos;
+            m += "[" + JsString(inYear ? mail.Page.substr(ys.size() + 1) : "/" + mail.Page) + "," + JsString(e->When) + "," +
+                 JsString(mail.Sender) + "," + JsString(mail.Subject) + "," + std::to_string(e->Thread) +
+                 (e->Attached ? ",1" : "") + "],\n";
             for (const std::string* field : {&mail.Subject, &mail.Sender, &mail.Recipients, &mail.Text})
-                for (auto& word : SearchWords(*field)) words.insert(std::move(word));
-            for (const auto& word : words) postings[word].push_back(e->YearIndex);
+                for (auto& word : SearchWords(*field)) {
+                    auto& ids = postings[std::move(word)];
+                    if (ids.empty() || ids.back() != e->YearIndex) ids.push_back(e->YearIndex);
+                }
         }
         m += "]);\n";
-        w.Put("data/m" + std::to_string(year) + ".js", m);
-        // The words of a year as one string "|word:ids|word:ids|" in word order, the ids the
-        // mails' places in the year, each the difference to the one before in base 36. The
-        // script finds a word with one indexOf and parses nothing else: loading a year costs
-        // no more than reading the file.
-        std::string words = "QM.words(" + std::to_string(year) + ",\"|";
-        for (const auto& [word, ids] : postings) {
-            words += word;
-            words += ':';
+        w.Put("data/m" + ys + ".js", m);
+        // The words of a year as one string "|word:ids|word=bits|" in word order. ":" lists
+        // the mails' places in the year, each as the difference to the one before (see
+        // AppendDelta); "=" marks a word in so many mails that a bitmap is shorter (six mails a
+        // character, base 64). The script finds a word with one indexOf and parses nothing
+        // else: loading a year costs no more than reading the file.
+        std::vector<const std::pair<const std::string, std::vector<int>>*> sorted;
+        sorted.reserve(postings.size());
+        for (const auto& p : postings) sorted.push_back(&p);
+        std::sort(sorted.begin(), sorted.end(), [](auto* a, auto* b) { return a->first < b->first; });
+        static const char* const b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const std::size_t bitmapLength = (list.size() + 5) / 6;
+        std::string words = "QM.words(" + ys + ",\"|";
+        std::string deltas, bits;
+        for (const auto* p : sorted) {
+            const auto& ids = p->second;
+            deltas.clear();
             int last = 0;
             for (std::size_t k = 0; k < ids.size(); ++k) {
-                if (k) words += ',';
-                words += Base36(static_cast<std::uint64_t>(ids[k] - last));
+                AppendDelta(deltas, static_cast<std::uint32_t>(ids[k] - last));
                 last = ids[k];
+                if (deltas.size() > bitmapLength) break;
+            }
+            words += p->first;
+            if (deltas.size() > bitmapLength) {
+                bits.assign(bitmapLength, 0);
+                for (int id : ids) bits[static_cast<std::size_t>(id) / 6] |= static_cast<char>(1 << (id % 6));
+                for (char& c : bits) c = b64[static_cast<unsigned char>(c)];
+                words += '=';
+                words += bits;
+            } else {
+                words += ':';
+                words += deltas;
             }
             words += '|';
         }
@@ -451,7 +485,7 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
                 safe += words[i];
             }
         }
-        w.Put("data/w" + std::to_string(year) + ".js", safe, true);
+        w.Put("data/w" + ys + ".js", safe, true);
     }
     for (std::size_t first = 0; first < threads.size(); first += kThreadsPerFile) {
         std::string t = "QM.threads(" + std::to_string(first / kThreadsPerFile) + ",[\n";
@@ -535,8 +569,8 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
                 auto walk = [&](auto&& self, const ThreadNode& n) -> void {
                     if (n.Mail >= 0) {
                         const Entry& e = entries[static_cast<std::size_t>(n.Mail)];
-                        s += "<li>" + MailLink(e, "../") + " <small>" + HtmlText(e.Mail->Sender) + ", " + e.When +
-                             "</small>";
+                        s += "<li>" + MailLink(e, "../") + " <small>" + HtmlText(e.Mail->Sender) + " " +
+                             e.When.substr(0, 10) + "</small>";
                     } else {
                         s += "<li><small>(not in the archive)</small>";
                     }
@@ -557,19 +591,20 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
 
     // ---- senders ----
     {
-        std::map<std::string, std::vector<const Entry*>> bySender; // newest first within
-        for (auto it = entries.rbegin(); it != entries.rend(); ++it) bySender[it->Mail->Sender].push_back(&*it);
+        // The senders with their counts. A sender's mails are listed by the script from
+        // the year data it has anyway: lists of their own would repeat every mail's line
+        // once more, and cost the archive more disk than the search data.
+        std::map<std::string, std::size_t> bySender;
+        for (const auto& e : entries) ++bySender[e.Mail->Sender];
         w.Stats.Senders = static_cast<int>(bySender.size());
-        std::string s = PageHead("Senders", "", "../") + "<h1>Senders</h1>\n<ul class=\"senders\">\n";
-        int n = 0;
-        for (const auto& [sender, list] : bySender) {
-            const std::string base = "senders/" + std::to_string(n++);
-            const std::string name = sender.empty() ? "(no sender)" : sender;
-            WriteList(w, base, name, "", list);
-            s += "<li><a href=\"" + base + ".htm\">" + HtmlText(name) + "</a> (" + std::to_string(list.size()) + ")\n";
-        }
-        s += "</ul>\n" + PageFoot();
-        w.Put("senders.htm", s);
+        std::string list = PageHead("Senders", "", "../") +
+                           "<h1>Senders</h1>\n<div id=\"sender-mails\" aria-live=\"polite\"></div>\n"
+                           "<ul class=\"senders\">\n";
+        for (const auto& [sender, count] : bySender)
+            list += "<li><a href=\"#s=" + HtmlText(UrlPath(sender)) + "\">" +
+                    HtmlText(sender.empty() ? "(no sender)" : sender) + "</a> (" + std::to_string(count) + ")\n";
+        list += "</ul>\n" + PageFoot("<script src=\"assets/archive.js\"></script>\n");
+        w.Put("senders.htm", list);
     }
 
     // ---- the start page ----
@@ -580,7 +615,7 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
              "autocomplete=\"off\" aria-label=\"Search\"></form><div id=\"results\" aria-live=\"polite\"></div>"
              "</section>\n";
         s += "<p>" + std::to_string(entries.size()) + (entries.size() == 1 ? " mail" : " mails") + ", " +
-             std::to_string(threads.size()) + " threads, " + std::to_string(w.Stats.Senders) + " senders. " +
+             std::to_string(threads.size()) + " conversations, " + std::to_string(w.Stats.Senders) + " senders. " +
              "<a href=\"_archive/dates.htm\">By date</a> \xC2\xB7 <a href=\"_archive/threads.htm\">Threads</a> \xC2\xB7 "
              "<a href=\"_archive/senders.htm\">Senders</a></p>\n";
         std::map<std::string, int> folders;
@@ -613,7 +648,7 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
     }
 
     // ---- what an earlier build left and this one did not write ----
-    for (const char* sub : {"", "data/", "senders/"}) {
+    for (const char* sub : {"", "data/"}) {
         const std::string dir = w.Dir + sub;
         for (const auto& name : platform::ListDirectory(dir)) {
             const std::string rel = std::string(sub) + name;

@@ -31,6 +31,7 @@ struct CliOptions {
     bool List = false;
     bool Quiet = false;
     bool Resume = false;
+    bool RebuildIndex = false;       // only write the archive's index pages of --out
     std::vector<std::string> Stores; // none given: the bundled sample store
     std::string Folder;              // display names from the top of the tree, joined by "/"
     std::string Template;            // none given: the built-in template, from memory

@@ -17,7 +17,11 @@
 #include "platform/CodePage.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "template/BrowseTemplate.h"
 #include "template/DefaultTemplate.h"
+#ifdef QUILLMARK_HAVE_ARCHIVE
+#include "archive/IndexPages.h"
+#endif
 
 #include <chrono>
 #include <csignal>
@@ -190,6 +194,29 @@ void PrintTree(outlook::NameSpace& ns, const std::vector<std::unique_ptr<outlook
     }
 }
 
+// --rebuild-index: the index pages of a root from its manifest, without a store.
+int RebuildIndex(const std::string& program, const CliOptions& o) {
+    const std::string root = platform::Utf8Path(std::filesystem::absolute(platform::NativePath(o.Out)));
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    if (!platform::FileExists(IncludeTrailingPathDelimiter(root) + Manifest::RelativePath)) {
+        std::cerr << program << ": " << o.Out << " holds no archive (" << Manifest::RelativePath << ")\n";
+        return ExitError;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const IndexBuildStats s = RebuildArchiveIndex(root);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!o.Quiet)
+        std::cout << "Index of " << o.Out << ": " << s.Mails << " mails, " << s.Threads << " threads, " << s.Senders
+                  << " senders; " << s.Files << " files, " << s.Bytes << " bytes (search data " << s.SearchBytes
+                  << "), " << s.FilesRemoved << " old files removed, in " << seconds << " s\n";
+    return ExitOk;
+#else
+    (void)root;
+    std::cerr << program << ": this build keeps no archive manifest (built without SQLite)\n";
+    return ExitError;
+#endif
+}
+
 int Run(int argc, char** argv) {
     InitStartupPaths();
     platform::UseUtf8Console();
@@ -217,10 +244,17 @@ int Run(int argc, char** argv) {
             std::cerr << program << ": " << o.WriteDefaultTemplate << " exists; not replaced\n";
             return 1;
         }
-        WriteDefaultTemplate(path);
+        if (o.Template == BrowseTemplateName) {
+            platform::AtomicWriteOptions durable;
+            durable.Durable = true;
+            platform::WriteFileAtomic(path, BrowseTemplateText(), durable);
+        } else {
+            WriteDefaultTemplate(path);
+        }
         if (!o.Quiet) std::cout << "wrote the built-in template to " << o.WriteDefaultTemplate << '\n';
         return 0;
     }
+    if (o.RebuildIndex) return RebuildIndex(program, o);
 
     std::vector<std::string> stores;
     for (const auto& s : o.Stores) stores.push_back(s);
@@ -262,6 +296,8 @@ int Run(int argc, char** argv) {
     in.FolderStoreID = node->Folder.StoreID;
     if (o.Template.empty()) {
         in.TemplateLines = DefaultTemplateLines();
+    } else if (o.Template == BrowseTemplateName) {
+        in.TemplateLines = BrowseTemplateLines();
     } else {
         in.TemplateFile = o.Template;
         if (!platform::FileExists(in.TemplateFile))
@@ -328,6 +364,7 @@ int Run(int argc, char** argv) {
                   << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
                   << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
                   << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
+                  << "Index written in:   " << s.IndexSeconds << " s\n"
                   << "Result:             "
                   << (outcome == ExportOutcome::Completed ? "ok"
                       : outcome == ExportOutcome::Failed ? "finished with failures"

@@ -72,14 +72,32 @@
     });
   }
   function href(page) { return root + page.split("/").map(encodeURIComponent).join("/"); }
+  /* A row's page, relative to the root: pages in their year's folder are listed without it. */
+  function pageOf(y, r) { return r[0].charAt(0) === "/" ? r[0].substring(1) : y + "/" + r[0]; }
+  var B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  var LAST = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef", MORE = "ghijklmnopqrstuvwxyz0123456789+/";
 
   /* The places (in its year) of the mails holding word, or a word starting with it. */
   function postings(list, word, prefix) {
-    var out = [], key = "|" + word, at = list.indexOf(prefix ? key : key + ":");
+    var out = [], key = "|" + word, at = list.indexOf(key);
     while (at >= 0) {
-      var colon = list.indexOf(":", at + 1), end = list.indexOf("|", colon);
-      var ids = list.substring(colon + 1, end).split(","), v = 0;
-      for (var k = 0; k < ids.length; k++) { v += parseInt(ids[k], 36); out.push(v); }
+      var end = list.indexOf("|", at + 1), sep = at + 1;
+      while (list[sep] !== ":" && list[sep] !== "=") sep++;
+      /* The words are in order: the word itself, if there, comes before longer ones. */
+      if (!prefix && sep !== at + key.length) break;
+      if (list[sep] === ":") {
+        /* Differences in base 32: a digit of LAST ends a number, one of MORE goes on. */
+        var v = 0, d = 0;
+        for (var k = sep + 1; k < end; k++) {
+          var c = LAST.indexOf(list[k]);
+          if (c >= 0) { v += d * 32 + c; out.push(v); d = 0; } else d = d * 32 + MORE.indexOf(list[k]);
+        }
+      } else {
+        for (var b = sep + 1; b < end; b++) {
+          var bits = B64.indexOf(list[b]), base = (b - sep - 1) * 6;
+          for (var j = 0; j < 6; j++) if (bits & (1 << j)) out.push(base + j);
+        }
+      }
       if (!prefix || !list.startsWith(key, end)) break;
       at = end;
     }
@@ -126,15 +144,16 @@
         years.forEach(function (y) {
           var h = hits[y]; if (!h) return;
           total += h.length;
-          for (var k = h.length - 1; k >= 0 && rows.length < LIMIT; k--) rows.push(db.mails[y][h[k]]);
+          for (var k = h.length - 1; k >= 0 && rows.length < LIMIT; k--) rows.push([y, db.mails[y][h[k]]]);
         });
         var html = "<p>" + (final ? "" : "Searching\u2026 ") + total + (total === 1 ? " mail" : " mails") +
           (total > LIMIT ? " (the newest " + LIMIT + " shown)" : "") + "</p>";
         if (rows.length) {
           html += '<table class="mails"><tbody>';
-          rows.forEach(function (r) {
-            html += '<tr data-page="' + esc(r[0]) + '"><td>' + esc(r[1]) + "<td>" + mark(r[2], terms) +
-              '<td><a href="' + esc(href(r[0])) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\uD83D\uDCCE" : "") + "\n";
+          rows.forEach(function (yr) {
+            var r = yr[1], page = pageOf(yr[0], r);
+            html += '<tr data-page="' + esc(page) + '"><td>' + esc(r[1]) + "<td>" + mark(r[2], terms) +
+              '<td><a href="' + esc(href(page)) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\uD83D\uDCCE" : "") + "\n";
           });
           html += "</tbody></table>";
         }
@@ -192,12 +211,17 @@
   }
 
   /* A mail page: find it in the data, then its neighbours. */
-  function yearRow(y, i) {
-    return load("data/m" + y + ".js").then(function () { return db.mails[y][i]; });
+  /* A mail of the data as {page, when, from, subject}. */
+  function mailAt(y, i) {
+    var r = db.mails[y][i];
+    return { page: pageOf(y, r), when: r[1], from: r[2], subject: r[3] || "(no subject)" };
   }
-  function setLink(role, row) {
+  function yearRow(y, i) {
+    return load("data/m" + y + ".js").then(function () { return mailAt(y, i); });
+  }
+  function setLink(role, mail) {
     document.querySelectorAll('[data-qm="' + role + '"]').forEach(function (a) {
-      if (row) { a.href = href(row[0]); a.title = row[3] || ""; } else a.hidden = true;
+      if (mail) { a.href = href(mail.page); a.title = mail.subject; } else a.hidden = true;
     });
   }
   function navigate() {
@@ -213,20 +237,22 @@
       return Promise.all(order.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
         for (var k = 0; k < order.length; k++) {
           var rows = db.mails[order[k]];
-          for (var i = 0; i < rows.length; i++) if (rows[i][0] === self) return { y: order[k], i: i, years: years };
+          for (var i = 0; i < rows.length; i++) if (pageOf(order[k], rows[i]) === self) return { y: order[k], i: i, years: years };
         }
         return null;
       });
     }).then(function (at) {
       if (!at) return;
       var rows = db.mails[at.y], yi = at.years.indexOf(at.y);
-      if (at.i > 0) setLink("prev-date", rows[at.i - 1]);
+      if (at.i > 0) setLink("prev-date", mailAt(at.y, at.i - 1));
       else if (yi > 0) { var py = at.years[yi - 1]; yearRow(py, db.years[yi - 1][1] - 1).then(function (r) { setLink("prev-date", r); }); }
       else setLink("prev-date", null);
-      if (at.i < rows.length - 1) setLink("next-date", rows[at.i + 1]);
+      if (at.i < rows.length - 1) setLink("next-date", mailAt(at.y, at.i + 1));
       else if (yi < at.years.length - 1) yearRow(at.years[yi + 1], 0).then(function (r) { setLink("next-date", r); });
       else setLink("next-date", null);
       var tid = rows[at.i][4], file = Math.floor(tid / 1000);
+      /* A mail nobody answered and that answers none: no thread to show. */
+      if (tid < 0) { setLink("prev-thread", null); setLink("next-thread", null); return; }
       return load("data/t" + file + ".js").then(function () {
         var members = db.threads[file][tid % 1000].split(" ").map(function (m) {
           var p = m.split("."); return { y: +p[0], i: +p[1], d: +p[2] };
@@ -239,8 +265,8 @@
           var html = '<ol class="qm-tree">';
           list.forEach(function (r, k) {
             html += '<li style="margin-left:' + Math.min(members[k].d, 12) * 1.1 + 'em"' + (k === pos ? ' class="self"' : "") + ">" +
-              (k === pos ? esc(r[3] || "(no subject)") : '<a href="' + esc(href(r[0])) + '">' + esc(r[3] || "(no subject)") + "</a>") +
-              " <small>" + esc(r[2]) + ", " + esc(r[1]) + "</small></li>";
+              (k === pos ? esc(r.subject) : '<a href="' + esc(href(r.page)) + '">' + esc(r.subject) + "</a>") +
+              " <small>" + esc(r.from) + ", " + esc(r.when) + "</small></li>";
           });
           html += "</ol>";
           document.querySelectorAll('[data-qm="thread"]').forEach(function (d) { d.innerHTML = list.length > 1 ? html : ""; });
@@ -249,6 +275,38 @@
     }).catch(function () {});
   }
 
-  function start() { startSearch(); navigate(); }
+  /* The senders page: the mails of the sender named by #s=NAME, newest first. */
+  function startSenders() {
+    var box = document.getElementById("sender-mails");
+    if (!box) return;
+    function show() {
+      var m = /^#s=(.*)$/.exec(location.hash), name;
+      if (!m) { box.innerHTML = ""; return; }
+      try { name = decodeURIComponent(m[1]); } catch (e) { name = m[1]; }
+      box.innerHTML = "<p>Loading\u2026</p>";
+      load("data/years.js").then(function () {
+        var years = db.years.map(function (y) { return y[0]; }).reverse();
+        return Promise.all(years.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
+          var html = "", n = 0;
+          years.forEach(function (y) {
+            var rows = db.mails[y];
+            for (var i = rows.length - 1; i >= 0; i--) {
+              if (rows[i][2] !== name) continue;
+              var r = mailAt(y, i);
+              html += '<tr><td>' + esc(r.when) + '<td><a href="' + esc(href(r.page)) + '">' + esc(r.subject) + "</a>\n";
+              n++;
+            }
+          });
+          box.innerHTML = "<h2>" + esc(name || "(no sender)") + " <small>" + n + (n === 1 ? " mail" : " mails") +
+            '</small></h2><table class="mails"><tbody>' + html + "</tbody></table>";
+          box.scrollIntoView();
+        });
+      }).catch(function () { box.innerHTML = ""; });
+    }
+    window.addEventListener("hashchange", show);
+    show();
+  }
+
+  function start() { startSearch(); startSenders(); navigate(); }
   if (document.readyState === "loading") document.addEventListener("DOMContentLoaded", start); else start();
 })();
