@@ -218,12 +218,11 @@ std::string MailLink(const Entry& e, const std::string& up) {
 // One row of a date list: date, sender, subject, size, attachment mark.
 void AppendRow(std::string& s, const Entry& e, const std::string& up) {
     s += "<tr><td>" + e.When + "<td>" + HtmlText(e.Mail->Sender) + "<td>" + MailLink(e, up) + "<td>" +
-         SizeText(e.Mail->Size) + "<td>" + (e.Attached ? "\xF0\x9F\x93\x8E" : "") + "\n";
+         SizeText(e.Mail->Size) + "<td>" + (e.Attached ? "\xE2\x9C\x93" : "") + "\n";
 }
 
 const char* const kTableHead =
-    "<table class=\"mails\"><thead><tr><th>Date<th>From<th>Subject<th>Size<th><span title=\"attachments\">"
-    "\xF0\x9F\x93\x8E</span></thead><tbody>\n";
+    "<table class=\"mails\"><thead><tr><th>Date<th>From<th>Subject<th>Size<th><abbr title=\"attachments\">Att.</abbr></thead><tbody>\n";
 
 // A list of mails (newest first) split into pages named base.htm, base-p2.htm, ...
 void WriteList(Writer& w, const std::string& base, const std::string& title, const std::string& intro,

@@ -72,7 +72,8 @@ def main():
                 lines.append(line)
                 n += len(line) + 1
             if i in marker_at:
-                lines.insert(len(lines) // 2, "the code word is %s today" % MARKER)
+                # Near the start: the archive keeps the first 2000 characters of a body for search.
+                lines.insert(1, "the code word is %s today" % MARKER)
             g = __import__("time").gmtime(t)
             out.write("From %s %s %s %2d %02d:%02d:%02d %d\n" % (
                 address, days[g.tm_wday], months[g.tm_mon - 1], g.tm_mday, g.tm_hour, g.tm_min, g.tm_sec, g.tm_year))

@@ -136,10 +136,11 @@
     var open = !/[\s]$/.test(query);
     load("data/years.js").then(function () {
       var years = db.years.map(function (y) { return y[0]; }).reverse(); // newest first
-      var hits = {}, pending = years.length, scheduled = false;
+      var hits = {}, pending = years.length, scheduled = false, finished = false;
       function render(final) {
         scheduled = false;
-        if (mine !== generation) return;
+        if (mine !== generation || finished) return;
+        finished = final;
         var rows = [], total = 0;
         years.forEach(function (y) {
           var h = hits[y]; if (!h) return;
@@ -153,7 +154,7 @@
           rows.forEach(function (yr) {
             var r = yr[1], page = pageOf(yr[0], r);
             html += '<tr data-page="' + esc(page) + '"><td>' + esc(r[1]) + "<td>" + mark(r[2], terms) +
-              '<td><a href="' + esc(href(page)) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\uD83D\uDCCE" : "") + "\n";
+              '<td><a href="' + esc(href(page)) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\u2713" : "") + "\n";
           });
           html += "</tbody></table>";
         }
