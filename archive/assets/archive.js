@@ -168,7 +168,8 @@
       function schedule() { if (!scheduled) { scheduled = true; requestAnimationFrame(function () { render(false); }); } }
       if (!years.length) { render(true); return; }
       years.forEach(function (y) {
-        Promise.all([load("data/w" + y + ".js"), load("data/m" + y + ".js")]).then(function () {
+        /* A year's mails are loaded only when its words have hits. */
+        load("data/w" + y + ".js").then(function () {
           if (mine !== generation) return;
           var list = db.words[y], found = null;
           for (var t = 0; t < terms.length; t++) {
@@ -176,7 +177,7 @@
             found = found === null ? p : intersect(found, p);
             if (!found.length) break;
           }
-          if (found && found.length) hits[y] = found;
+          if (found && found.length) return load("data/m" + y + ".js").then(function () { hits[y] = found; });
         }).catch(function () {}).then(function () {
           if (--pending === 0) render(true); else schedule();
         });
