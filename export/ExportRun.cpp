@@ -463,7 +463,6 @@ void ExportRun::UpdateArchiveIndex(const ExportInputs& inputs) {
     // or --rebuild-index makes the index again.
     const auto start = std::chrono::steady_clock::now();
     try {
-        host_.ShowStatus("Writing the archive's index...", 0);
         WriteArchiveIndex(inputs.ExportRoot, impl_->Archive->All());
     } catch (const std::exception& e) {
         host_.ShowNotice(std::string("The archive's index pages were not written: ") + e.what());

@@ -58,8 +58,9 @@ struct ExportInputs {
     std::string SizeText;                       // "Esize"
     std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
     // Write the archive's index pages (index.htm, _archive/) from the manifest when the run
-    // ends, whether it completed, failed on some mails or was stopped.
-    bool BuildIndex = true;
+    // ends, whether it completed, failed on some mails or was stopped. The front ends ask
+    // for it; a run that writes pages only (a test, a tool) leaves the root's index alone.
+    bool BuildIndex = false;
 };
 
 // A mail that passed the filters but could not be written whole: its page or one of its

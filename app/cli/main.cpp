@@ -321,6 +321,7 @@ int Run(int argc, char** argv) {
     // --resume exports what the archive does not hold yet; the stored bound only serves a
     // root whose archive does not know the folder (made by an earlier version).
     in.OnlyNew = o.Resume;
+    in.BuildIndex = true;
     in.FolderPath = trimmed;
     in.ToText = o.To;
     in.SizeText = o.MinBody;
