@@ -180,6 +180,48 @@ def check_search(root, mbox_path):
         fail("search %s shows %s, the mails holding it are %s" % (WORD, sorted(shown), sorted(expected)))
 
 
+def check_navigation(root):
+    """A mail page's links, set by the archive's script in the browser, lead to its
+    neighbours by date (the manifest's order) and in its thread (the thread pages' order)."""
+    browser = shutil.which("chromium") or shutil.which("chromium-browser") or shutil.which("google-chrome")
+    if not browser:
+        return
+    db = sqlite3.connect(os.path.join(root, ".quillmark", "archive.sqlite"))
+    pages = [p for (p,) in db.execute("SELECT page FROM mails ORDER BY received, page")]
+    order = []
+    archive = os.path.join(root, "_archive")
+    for name in sorted(os.listdir(archive), key=lambda n: int(re.sub(r"\D", "", n) or 1)):
+        if re.fullmatch(r"threads(-p\d+)?\.htm", name):
+            with open(os.path.join(archive, name), encoding="utf-8") as f:
+                text = f.read()
+            for thread in re.findall(r'<ul class="thread"[^>]*>(.*?)</ul>\n', text, re.S):
+                order.append([urllib.parse.unquote(h)[3:] for h in re.findall(r'<a href="([^"]*)"', thread)])
+    in_thread = {}
+    for members in order:
+        for k, page in enumerate(members):
+            in_thread[page] = (members[k - 1] if k else None, members[k + 1] if k + 1 < len(members) else None)
+    picks = [pages[0], pages[len(pages) // 3], pages[-1]] + [m[len(m) // 2] for m in order[:2] if len(m) > 2]
+    for page in picks:
+        i = pages.index(page)
+        expected = {"prev-date": pages[i - 1] if i else None, "next-date": pages[i + 1] if i + 1 < len(pages) else None}
+        if page in in_thread:
+            expected["prev-thread"], expected["next-thread"] = in_thread[page]
+        url = "file://" + urllib.parse.quote(os.path.join(root, page))
+        dom = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--virtual-time-budget=20000",
+                              "--dump-dom", url], capture_output=True, text=True, timeout=180).stdout
+        for role, want in expected.items():
+            link = re.search(r'<a class="qm-nav" data-qm="%s"[^>]*>' % role, dom)
+            if not link:
+                fail("navigation: no %s link in %s" % (role, page))
+                continue
+            href = re.search(r'href="([^"]*)"', link.group(0)).group(1)
+            hidden = " hidden" in link.group(0)
+            got = None if hidden else urllib.parse.unquote(href).replace("file://" + root + "/", "")
+            if got != want:
+                fail("navigation: %s of %s leads to %s, not %s" % (role, page, got, want))
+    print("navigation: the links of %d mail pages checked in Chromium" % len(picks))
+
+
 def snapshot(root):
     db = sqlite3.connect(os.path.join(root, ".quillmark", "archive.sqlite"))
     mails = sorted(db.execute(
@@ -257,6 +299,7 @@ def main():
     check_reachable(clean)
     check_threads(clean, mbox)
     check_search(clean, mbox)
+    check_navigation(clean)
     check_kill_and_resume(args.exe, mbox, clean, os.path.join(out, "resumed"), args.mails)
     if not args.keep:
         shutil.rmtree(out, ignore_errors=True)

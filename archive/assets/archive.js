@@ -136,18 +136,16 @@
     var open = !/[\s]$/.test(query);
     load("data/years.js").then(function () {
       var years = db.years.map(function (y) { return y[0]; }).reverse(); // newest first
-      var hits = {}, pending = years.length, scheduled = false, finished = false;
-      function render(final) {
-        scheduled = false;
-        if (mine !== generation || finished) return;
-        finished = final;
+      var hits = {};
+      function render() {
+        if (mine !== generation) return;
         var rows = [], total = 0;
         years.forEach(function (y) {
           var h = hits[y]; if (!h) return;
           total += h.length;
           for (var k = h.length - 1; k >= 0 && rows.length < LIMIT; k--) rows.push([y, db.mails[y][h[k]]]);
         });
-        var html = "<p>" + (final ? "" : "Searching\u2026 ") + total + (total === 1 ? " mail" : " mails") +
+        var html = "<p>" + total + (total === 1 ? " mail" : " mails") +
           (total > LIMIT ? " (the newest " + LIMIT + " shown)" : "") + "</p>";
         if (rows.length) {
           html += '<table class="mails"><tbody>';
@@ -159,29 +157,47 @@
           html += "</tbody></table>";
         }
         box.innerHTML = html;
-        if (final) {
-          box.setAttribute("data-count", String(total));
-          box.setAttribute("data-ms", String(Math.round(performance.now() - started)));
-          box.setAttribute("data-done", "1");
-        }
+        box.setAttribute("data-count", String(total));
+        /* Milliseconds since the page began to load, and since the search began. */
+        box.setAttribute("data-ms", String(Math.round(performance.now())));
+        box.setAttribute("data-search-ms", String(Math.round(performance.now() - started)));
+        box.setAttribute("data-done", "1");
       }
-      function schedule() { if (!scheduled) { scheduled = true; requestAnimationFrame(function () { render(false); }); } }
-      if (!years.length) { render(true); return; }
-      years.forEach(function (y) {
-        /* A year's mails are loaded only when its words have hits. */
-        load("data/w" + y + ".js").then(function () {
-          if (mine !== generation) return;
+      /* The word lists of every year, loaded side by side; then the mails of the newest
+         years with hits, only as many as the first LIMIT rows need. */
+      Promise.all(years.map(function (y) {
+        return load("data/w" + y + ".js").then(function () {
           var list = db.words[y], found = null;
           for (var t = 0; t < terms.length; t++) {
             var p = postings(list, terms[t], open && t === terms.length - 1);
             found = found === null ? p : intersect(found, p);
             if (!found.length) break;
           }
-          if (found && found.length) return load("data/m" + y + ".js").then(function () { hits[y] = found; });
-        }).catch(function () {}).then(function () {
-          if (--pending === 0) render(true); else schedule();
+          if (found && found.length) hits[y] = found;
+        }).catch(function () {});
+      })).then(function () {
+        if (mine !== generation) return;
+        var need = [], rows = 0;
+        years.forEach(function (y) {
+          if (hits[y] && rows < LIMIT) { need.push(y); rows += hits[y].length; }
+        });
+        return Promise.all(need.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
+          /* Years whose mails are not needed for the rows still count in the total. */
+          var shown = {};
+          need.forEach(function (y) { shown[y] = true; });
+          var rest = 0;
+          years.forEach(function (y) { if (hits[y] && !shown[y]) { rest += hits[y].length; delete hits[y]; } });
+          renderWith(rest);
         });
       });
+      function renderWith(rest) {
+        render();
+        if (!rest) return;
+        var total = +box.getAttribute("data-count") + rest;
+        box.setAttribute("data-count", String(total));
+        var p = box.querySelector("p");
+        if (p) p.textContent = total + " mails (the newest " + LIMIT + " shown)";
+      }
     });
   }
 
