@@ -26,6 +26,9 @@ constexpr std::size_t kYearByMonths = 1500;
 constexpr int kThreadsPerFile = 1000;
 constexpr std::size_t kLatest = 20;
 
+// Marks the pages as the archive's own: a start page without it is the user's, and stays.
+const std::string kGeneratorMeta = "<meta name=\"generator\" content=\"quillmark archive index\">";
+
 const char* const kMonthNames[] = {"January", "February", "March",     "April",   "May",      "June",
                                    "July",    "August",   "September", "October", "November", "December"};
 
@@ -120,7 +123,14 @@ struct Writer {
         Save(Dir + native, text, search);
         Written.insert(relative);
     }
-    void PutRoot(const std::string& name, const std::string& text) { Save(Root + name, text, false); }
+    void PutRoot(const std::string& name, const std::string& text) {
+        const std::string path = Root + name;
+        if (platform::FileExists(path) && platform::ReadWholeFile(path).find(kGeneratorMeta) == std::string::npos) {
+            Stats.StartPageKept = true;
+            return;
+        }
+        Save(path, text, false);
+    }
     void Save(const std::string& path, const std::string& text, bool search) {
         // Unchanged files are left alone: a rebuild after a small run rewrites little.
         if (platform::FileExists(path) && platform::FileSize(path) == static_cast<std::int64_t>(text.size()) &&
@@ -178,7 +188,7 @@ struct Entry {
 std::string PageHead(const std::string& title, const std::string& toArchive, const std::string& toRoot) {
     const std::string home = toRoot + "index.htm";
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-           "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
+           "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">" + kGeneratorMeta +
            "<title>" + HtmlText(title) + "</title>"
            "<link rel=\"stylesheet\" href=\"" + toArchive + "assets/archive.css\"></head>\n<body>\n"
            "<header class=\"bar\"><a class=\"home\" href=\"" + home + "\">Mail archive</a><nav>"
@@ -647,10 +657,17 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
     }
 
     // ---- what an earlier build left and this one did not write ----
-    for (const char* sub : {"", "data/"}) {
+    for (const char* sub : {"", "data/", "assets/"}) {
         const std::string dir = w.Dir + sub;
         for (const auto& name : platform::ListDirectory(dir)) {
             const std::string rel = std::string(sub) + name;
+            // A file half-written by a build that was killed (its process is gone).
+            long pid = 0;
+            if (platform::IsOwnTemporaryName(name, &pid) &&
+                (pid == platform::CurrentProcessId() || !platform::ProcessIsRunning(pid))) {
+                if (platform::DeleteFilePath(dir + name)) ++w.Stats.FilesRemoved;
+                continue;
+            }
             const bool ours = name.size() > 3 && (name.compare(name.size() - 4, 4, ".htm") == 0 ||
                                                   name.compare(name.size() - 3, 3, ".js") == 0);
             if (ours && !w.Written.count(rel) && platform::FileExists(dir + name) &&

@@ -27,6 +27,9 @@ struct IndexBuildStats {
     std::int64_t Bytes = 0;    // their size
     std::int64_t SearchBytes = 0; // of which the search's word lists
     int FilesRemoved = 0;      // files of an earlier build no longer needed
+    // The root holds an index.htm that is not the archive's (the user's own): it is left as
+    // it is, and the start page is not written.
+    bool StartPageKept = false;
 };
 
 // Writes index.htm and the _archive folder of root for mails (any order). Files of an

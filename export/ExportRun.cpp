@@ -463,7 +463,9 @@ void ExportRun::UpdateArchiveIndex(const ExportInputs& inputs) {
     // or --rebuild-index makes the index again.
     const auto start = std::chrono::steady_clock::now();
     try {
-        WriteArchiveIndex(inputs.ExportRoot, impl_->Archive->All());
+        if (WriteArchiveIndex(inputs.ExportRoot, impl_->Archive->All()).StartPageKept)
+            host_.ShowNotice("index.htm in the export root is not the archive's start page; it was left as it is "
+                             "(the archive's pages are in " + std::string(ArchiveDirName) + ")");
     } catch (const std::exception& e) {
         host_.ShowNotice(std::string("The archive's index pages were not written: ") + e.what());
     }

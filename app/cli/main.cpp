@@ -209,6 +209,9 @@ int RebuildIndex(const std::string& program, const CliOptions& o) {
         std::cout << "Index of " << o.Out << ": " << s.Mails << " mails, " << s.Threads << " threads, " << s.Senders
                   << " senders; " << s.Files << " files, " << s.Bytes << " bytes (search data " << s.SearchBytes
                   << "), " << s.FilesRemoved << " old files removed, in " << seconds << " s\n";
+    if (s.StartPageKept)
+        std::cerr << program << ": " << o.Out << "/index.htm is not the archive's; left as it is (the index pages are in "
+                  << ArchiveDirName << "/)\n";
     return ExitOk;
 #else
     (void)root;

@@ -124,6 +124,20 @@ TEST(IndexPages, RebuildRemovesWhatNoLongerExists) {
     EXPECT_GE(stats.FilesRemoved, 3);
 }
 
+TEST(IndexPages, AStartPageOfTheUsersIsLeftAlone) {
+    TempDir dir;
+    platform::WriteFileAtomic(dir.Dir() + "index.htm", "<html>my own page</html>");
+    const auto stats = WriteArchiveIndex(dir.Dir(), {Mail(1, EncodeDate(2020, 1, 1), "x")});
+    EXPECT_TRUE(stats.StartPageKept);
+    EXPECT_EQ(Read(dir.Dir() + "index.htm"), "<html>my own page</html>");
+    EXPECT_TRUE(platform::FileExists(dir.Dir() + "_archive/2020.htm"));
+    // Its own start page is replaced by the next build.
+    TempDir other;
+    WriteArchiveIndex(other.Dir(), {Mail(1, EncodeDate(2020, 1, 1), "first")});
+    EXPECT_FALSE(WriteArchiveIndex(other.Dir(), {Mail(1, EncodeDate(2020, 1, 1), "second")}).StartPageKept);
+    EXPECT_NE(Read(other.Dir() + "index.htm").find("second"), std::string::npos);
+}
+
 TEST(IndexPages, WordListsFindEachMailByEveryField) {
     TempDir dir;
     std::vector<ManifestMail> mails;
