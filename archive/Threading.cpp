@@ -107,12 +107,16 @@ private:
         byId_.emplace(id, c);
         return c;
     }
-    // True when a is b or lies below b.
+    // True when a is b or lies below b, or lies so deep that b must not go below it: a
+    // chain of replies is cut at kMaxDepth, which bounds both the walks up the tree here
+    // and the depth of the trees the pages show (and of the recursion that writes them).
     bool Below(int a, int b) const {
+        int depth = 0;
         for (int x = a; x != -1; x = all_[x].Parent)
-            if (x == b) return true;
+            if (x == b || ++depth > kMaxDepth) return true;
         return false;
     }
+    static constexpr int kMaxDepth = 1000;
     void Detach(int c) {
         const int p = all_[c].Parent;
         if (p == -1) return;

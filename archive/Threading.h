@@ -43,7 +43,8 @@ bool IsReplySubject(const std::string& subject);
 // The threads of mails: roots ordered by their newest mail, newest first; children ordered
 // by date, oldest first. Every mail appears exactly once. A chain of References that loops
 // is cut where the loop would close; a Message-ID used by two mails is kept by the first,
-// the second becomes a mail of its own.
+// the second becomes a mail of its own. A chain of replies deeper than 1000 mails goes on
+// as a new thread.
 std::vector<ThreadNode> BuildThreads(const std::vector<ThreadInput>& mails);
 
 } // namespace quillmark

@@ -160,5 +160,27 @@ TEST(Threading, EveryMailOnceInALargeTangle) {
     for (const auto& [mail, count] : seen) EXPECT_EQ(count, 1) << mail;
 }
 
+TEST(Threading, AVeryLongChainIsCutNotRecursedInto) {
+    // Each mail answers the one before: 5000 deep. Threading stays linear and the trees
+    // shallow enough for the pages' writer.
+    std::vector<ThreadInput> in(5000);
+    for (int i = 0; i < 5000; ++i) {
+        in[static_cast<std::size_t>(i)].MessageId = "<" + std::to_string(i) + "@x>";
+        if (i) in[static_cast<std::size_t>(i)].InReplyTo = "<" + std::to_string(i - 1) + "@x>";
+        in[static_cast<std::size_t>(i)].Date = i;
+    }
+    const auto threads = BuildThreads(in);
+    int count = 0, deepest = 0;
+    auto walk = [&](auto&& self, const ThreadNode& n, int depth) -> void {
+        count += n.Mail >= 0;
+        deepest = std::max(deepest, depth);
+        for (const auto& c : n.Children) self(self, c, depth + 1);
+    };
+    for (const auto& t : threads) walk(walk, t, 0);
+    EXPECT_EQ(count, 5000);
+    EXPECT_LE(deepest, 1001);
+    EXPECT_GE(threads.size(), 5u);
+}
+
 } // namespace
 } // namespace quillmark
