@@ -8,6 +8,7 @@
 #include "export/PageWriter.h"
 #include "export/RootGuard.h"
 #ifdef QUILLMARK_HAVE_ARCHIVE
+#include "archive/IndexPages.h"
 #include "archive/Manifest.h"
 #endif
 #include "export/SubjectFilter.h"
@@ -17,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "template/PageProducer.h"
 
+#include <chrono>
 #include <algorithm>
 #include <fstream>
 #include <mutex>
@@ -389,6 +391,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
                 ReportFailures();
                 takeCounts();
+                UpdateArchiveIndex(inputs);
                 host_.ShowRunEvent(RunEvent::Stopped, std::string(), 1);
                 return ExportOutcome::Stopped;
             }
@@ -461,6 +464,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     }
     ReportFailures();
     takeCounts();
+    UpdateArchiveIndex(inputs);
 
     if (stats_.Failed > 0) {
         // The From bound must not pass a mail that was not written: it stays at the earliest.
@@ -477,6 +481,26 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     host_.SetFromText(DateTimeToText(latestTime));
     host_.ShowRunEvent(RunEvent::Completed, "ok", 0);
     return ExportOutcome::Completed;
+}
+
+void ExportRun::UpdateArchiveIndex(const ExportInputs& inputs) {
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    if (!inputs.BuildIndex || !impl_->Archive) return;
+    // The index lists what the archive holds, this run's pages with the rest. A failure
+    // here costs the index only: the pages and the manifest are written, and the next run
+    // or --rebuild-index makes the index again.
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        if (WriteArchiveIndex(inputs.ExportRoot, impl_->Archive->All()).StartPageKept)
+            host_.ShowNotice("index.htm in the export root is not the archive's start page; it was left as it is "
+                             "(the archive's pages are in " + std::string(ArchiveDirName) + ")");
+    } catch (const std::exception& e) {
+        host_.ShowNotice(std::string("The archive's index pages were not written: ") + e.what());
+    }
+    stats_.IndexSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+#else
+    (void)inputs;
+#endif
 }
 
 bool ExportRun::IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject) {

@@ -57,6 +57,10 @@ struct ExportInputs {
     std::string ToText;                         // "Edat2"
     std::string SizeText;                       // "Esize"
     std::vector<std::string> SubjectLines;      // "Mre_subj": one expression per line
+    // Write the archive's index pages (index.htm, _archive/) from the manifest when the run
+    // ends, whether it completed, failed on some mails or was stopped. The front ends ask
+    // for it; a run that writes pages only (a test, a tool) leaves the root's index alone.
+    bool BuildIndex = false;
 };
 
 // A mail that passed the filters but could not be written whole: its page or one of its
@@ -89,6 +93,7 @@ struct ExportStats {
     int Failed = 0;           // mails not written whole (see Failures)
     std::vector<ExportFailure> Failures;
     int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
+    double IndexSeconds = 0;    // writing the archive's index at the end
 };
 
 // What a status line shown by the run stands for, so that a front end can act on it without
@@ -181,6 +186,7 @@ private:
     // False when the page was held back (an attachment failed; the failure is recorded).
     bool ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                     PageWriter& writer);
+    void UpdateArchiveIndex(const ExportInputs& inputs);
     void RecordFailure(ExportFailure failure); // any thread
     void ReportFailures();                     // the run's thread: tells the host
 

@@ -1,6 +1,9 @@
 #include "export/MailTags.h"
 
 #include "SrcLib/DateTime.h"
+#ifdef QUILLMARK_HAVE_ARCHIVE
+#include "archive/ArchiveLinks.h"
+#endif
 #include "SrcLib/uLib.h"
 #include "export/HtmlText.h"
 #include "platform/CodePage.h"
@@ -147,6 +150,15 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
             entry = &e;
             break;
         }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The archive's navigation: not mail values, so outside the catalogue. The pages are
+    // one folder (the year's) below the root.
+    ArchiveLink link;
+    if (!entry && ArchiveLinkFromTag(name, link)) {
+        replaceText = ArchiveLinkMarkup(link, 1, tagParams.empty() ? std::string() : tagParams.front(), true);
+        return;
+    }
+#endif
     if (!entry) {
         // The template's own spelling (bytes of the template's set already), escaped so that
         // a stray "<#a<b>" cannot open markup.

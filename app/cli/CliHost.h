@@ -66,6 +66,7 @@ private:
 int RunExportCommand(CliHost& host);
 int RunListCommand(CliHost& host);
 int RunWriteTemplateCommand(CliHost& host);
+int RunRebuildIndexCommand(CliHost& host);
 
 // The folder path without "/" at either end, as the tree spells paths.
 std::string TrimFolderPath(const std::string& path);

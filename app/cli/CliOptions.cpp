@@ -48,6 +48,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (name == "--resume") o.Resume = true;
         else if (name == "--json") o.Json = true;
         else if (name == "--strict") o.Strict = true;
+        else if (name == "--rebuild-index") o.RebuildIndex = true;
         else if (name == "--store") o.Stores.push_back(*value);
         else if (name == "--folder") {
             o.Folder = *value;
@@ -72,7 +73,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     if (!o.MinBody.empty() && !TryParseInt(o.MinBody)) throw EUsage("--min-body: not a whole number: " + o.MinBody);
     if (o.Out.empty()) throw EUsage("--out needs a directory");
 
-    const bool exporting = !o.Help && !o.Version && !o.List && o.WriteDefaultTemplate.empty();
+    const bool exporting = !o.Help && !o.Version && !o.List && o.WriteDefaultTemplate.empty() && !o.RebuildIndex;
     if (exporting && (!folderGiven || SplitFolderPath(o.Folder).empty()))
         throw EUsage("which folder? Give --folder PATH (see --list)");
     return o;
@@ -94,7 +95,8 @@ std::vector<std::string> SplitFolderPath(const std::string& path) {
 std::string HelpText(const std::string& p) {
     return "Usage: " + p + " --folder PATH [options]\n"
            "       " + p + " --list [--store PATH]...\n"
-           "       " + p + " --write-default-template FILE\n"
+           "       " + p + " --write-default-template FILE [--template builtin:browse]\n"
+           "       " + p + " --rebuild-index --out DIR\n"
            "\n"
            "Turns the mail of one folder of a mail store into a static archive of HTML pages:\n"
            "one page per mail, named m<yyyymmddhhnn>_<subject>.htm, in a folder per year below\n"
@@ -119,10 +121,18 @@ std::string HelpText(const std::string& p) {
            "\n"
            "Output:\n"
            "  --template FILE   the page template (<#Tag> placeholders). Default: the built-in\n"
-           "                    template, used from memory.\n"
+           "                    template, used from memory. \"builtin:browse\" is the second\n"
+           "                    built-in template: UTF-8, fits a phone, with links to the\n"
+           "                    previous and next mail by date and in the thread, and the\n"
+           "                    thread's tree.\n"
            "  --write-default-template FILE\n"
            "                    write the built-in template to FILE, byte for byte, to start a\n"
-           "                    template of your own, and end. An existing FILE is not replaced.\n"
+           "                    template of your own, and end. With --template builtin:browse,\n"
+           "                    that one. An existing FILE is not replaced.\n"
+           "  --rebuild-index   write the archive's index pages of --out again from its\n"
+           "                    manifest, and end. Every run does this when it ends:\n"
+           "                    index.htm in the root (start page and search) and the folder\n"
+           "                    _archive/ (by date, threads, senders, search data).\n"
            "  --out DIR         the export root. Default: ./export. Created when missing.\n"
            "  --atts NAME       the attachments directory below the root. Default: atts.\n"
            "                    Created when missing.\n"

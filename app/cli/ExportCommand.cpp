@@ -10,6 +10,7 @@
 #include "outlook/FolderTree.h"
 #include "platform/FileSystem.h"
 #include "regex/RegExpr.h"
+#include "template/BrowseTemplate.h"
 #include "template/DefaultTemplate.h"
 
 #include <chrono>
@@ -72,6 +73,8 @@ int RunExportCommand(CliHost& host) {
     ExportInputs in;
     if (o.Template.empty()) {
         in.TemplateLines = DefaultTemplateLines();
+    } else if (o.Template == BrowseTemplateName) {
+        in.TemplateLines = BrowseTemplateLines();
     } else {
         in.TemplateFile = o.Template;
         if (!platform::FileExists(in.TemplateFile))
@@ -112,6 +115,7 @@ int RunExportCommand(CliHost& host) {
     // --resume exports what the archive does not hold yet; the stored bound only serves a
     // root whose archive does not know the folder (made by an earlier version).
     in.OnlyNew = o.Resume;
+    in.BuildIndex = true;
     in.FolderPath = folderPath;
     in.ToText = o.To;
     in.SizeText = o.MinBody;

@@ -2,6 +2,7 @@
 #include "app/cli/CliHost.h"
 
 #include "platform/FileSystem.h"
+#include "template/BrowseTemplate.h"
 #include "template/DefaultTemplate.h"
 
 #include <ostream>
@@ -11,7 +12,13 @@ namespace quillmark::cli {
 int RunWriteTemplateCommand(CliHost& host) {
     const std::string& path = host.Options().WriteDefaultTemplate;
     if (platform::PathExists(path)) return host.Fail(ExitError, path + " exists; not replaced");
-    WriteDefaultTemplate(path);
+    if (host.Options().Template == BrowseTemplateName) {
+        platform::AtomicWriteOptions durable;
+        durable.Durable = true;
+        platform::WriteFileAtomic(path, BrowseTemplateText(), durable);
+    } else {
+        WriteDefaultTemplate(path);
+    }
     if (!host.Options().Quiet && !host.Options().Json) host.Out() << "wrote the built-in template to " << path << '\n';
     return ExitOk;
 }

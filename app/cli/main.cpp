@@ -62,6 +62,7 @@ int Run(const std::string& program, int argc, char** argv) {
         return ExitOk;
     }
     if (!o.WriteDefaultTemplate.empty()) return RunWriteTemplateCommand(host);
+    if (o.RebuildIndex) return RunRebuildIndexCommand(host);
     if (o.List) return RunListCommand(host);
     return RunExportCommand(host);
 }
