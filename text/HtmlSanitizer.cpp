@@ -125,9 +125,11 @@ bool IsTableSection(GumboTag tag) {
     return tag == GUMBO_TAG_TBODY || tag == GUMBO_TAG_THEAD || tag == GUMBO_TAG_TFOOT;
 }
 
+// Quotes too, though text would not need it: a template may put the body where quotes count.
 void AppendEscapedText(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
+        case '"': out += "&quot;"; break;
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
