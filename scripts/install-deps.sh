@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev libgmime-3.0-dev libpff-dev libbfio-dev libjemalloc-dev libsqlite3-dev
     libytnef0-dev libuchardet-dev libgumbo-dev
     clang libclang-rt-14-dev
+    chromium
     "$@"
 )
 

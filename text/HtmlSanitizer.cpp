@@ -125,11 +125,17 @@ bool IsTableSection(GumboTag tag) {
     return tag == GUMBO_TAG_TBODY || tag == GUMBO_TAG_THEAD || tag == GUMBO_TAG_TFOOT;
 }
 
+std::string ValidUtf8(std::string_view in);
+
 // Quotes too, though text would not need it: a template may put the body where quotes count.
-void AppendEscapedText(std::string& out, std::string_view text) {
+void AppendEscapedText(std::string& out, std::string_view raw) {
+    // Character references may have made characters that the input could not hold.
+    const std::string text = ValidUtf8(raw);
     for (char c : text) {
         switch (c) {
         case '"': out += "&quot;"; break;
+        // A parser reading the page turns a bare CR into LF; as a reference it stays a CR.
+        case '\r': out += "&#13;"; break;
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
@@ -139,7 +145,8 @@ void AppendEscapedText(std::string& out, std::string_view text) {
     }
 }
 
-void AppendEscapedAttribute(std::string& out, std::string_view text) {
+void AppendEscapedAttribute(std::string& out, std::string_view raw) {
+    const std::string text = ValidUtf8(raw);
     for (char c : text) {
         switch (c) {
         case '&': out += "&amp;"; break;
@@ -147,6 +154,7 @@ void AppendEscapedAttribute(std::string& out, std::string_view text) {
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         case '\'': out += "&#39;"; break;
+        case '\r': out += "&#13;"; break;
         case '\0': break;
         default: out += c;
         }
@@ -369,6 +377,9 @@ private:
                     Put(out, options_.BlockRemoteImages ? "data-remote-src" : "src", url);
                     if (options_.BlockRemoteImages) ++report_.RemoteImages;
                     pictureOk = true;
+                } else if (scheme.empty() && !heldBack && IsLocalPicture(url)) {
+                    Put(out, "src", url);
+                    pictureOk = true;
                 } else if (scheme == "data" && IsSafeDataImage(url) && !heldBack) {
                     Put(out, "src", url);
                     pictureOk = true;
@@ -386,6 +397,14 @@ private:
         }
         if (link) out += " rel=\"noopener noreferrer\" target=\"_blank\"";
         return pictureOk;
+    }
+
+    bool IsLocalPicture(const std::string& url) const {
+        const std::string& prefix = options_.LocalPicturePrefix;
+        if (prefix.empty() || url.size() <= prefix.size() || url.compare(0, prefix.size(), prefix) != 0) return false;
+        const std::string decoded = PercentDecode(url);
+        return decoded.find("..") == std::string::npos && decoded.find('\\') == std::string::npos &&
+               url.find_first_of("?#:") == std::string::npos;
     }
 
     static void Put(std::string& out, std::string_view name, std::string_view value) {
@@ -421,7 +440,13 @@ std::string ValidUtf8(std::string_view in) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
         std::size_t len = 0;
         std::uint32_t cp = 0;
-        if (c < 0x80) { out += static_cast<char>(c); ++i; continue; }
+        if (c < 0x80) {
+            // Control characters other than white space carry nothing a page can show, and
+            // parsers differ on them: left out.
+            if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r' || c == '\f') out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
         if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
         else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
         else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
@@ -435,7 +460,9 @@ std::string ValidUtf8(std::string_view in) {
             const std::uint32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
             ok = cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
         }
-        if (ok) {
+        if (ok && ((cp >= 0x7F && cp <= 0x9F) || (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE)) {
+            i += len; // C1 controls and noncharacters, likewise
+        } else if (ok) {
             out.append(in.substr(i, len));
             i += len;
         } else {

@@ -28,6 +28,10 @@ struct HtmlSanitizeOptions {
     // Pictures from the web tell their sender that the mail was read. When true their address
     // goes into data-remote-src instead of src, for the page to load on request.
     bool BlockRemoteImages = true;
+    // A picture address below this folder (as ResolveCid gives them) is kept as it stands, so
+    // that the output sanitises to itself; "" keeps none. Such a picture can only be a file
+    // the archive saved, never anything that loads from elsewhere.
+    std::string LocalPicturePrefix = "./attsimgs/";
 };
 
 struct HtmlSanitizeReport {

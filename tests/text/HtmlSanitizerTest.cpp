@@ -39,7 +39,7 @@ void Audit(const GumboNode* node, std::vector<std::string>& faults) {
                             value.rfind("mailto:", 0) == 0 || value.rfind("#", 0) == 0 ||
                             value.rfind("data:image/png", 0) == 0 || value.rfind("data:image/gif", 0) == 0 ||
                             value.rfind("data:image/jpeg", 0) == 0 || value.rfind("../", 0) == 0 ||
-                            value.rfind("attsimgs/", 0) == 0;
+                            value.rfind("./attsimgs/", 0) == 0;
             if (!ok) faults.push_back(attr + "=" + value);
             if (attr == "src" && value.rfind("http", 0) == 0) faults.push_back("remote picture loads");
         }
@@ -91,7 +91,7 @@ std::vector<std::string> Faults(const std::string& fragment) {
 HtmlSanitizeOptions WithPictures() {
     HtmlSanitizeOptions o;
     o.ResolveCid = [](std::string_view id) -> std::optional<std::string> {
-        if (id == "logo@x") return std::string("attsimgs/logo.png");
+        if (id == "logo@x") return std::string("./attsimgs/logo.png");
         return std::nullopt;
     };
     return o;
@@ -156,7 +156,11 @@ TEST(HtmlSanitizer, PicturesByContentIdGoToTheirSavedFiles) {
     const std::string out = SanitizeHtml(
         "<p>before</p><img src=\"cid:logo@x\" alt=\"logo\"><img src=\"CID:logo%40x\"><img src=\"cid:missing\"><p>after</p>",
         WithPictures(), &report);
-    EXPECT_EQ(out, "<p>before</p><img src=\"attsimgs/logo.png\" alt=\"logo\"><img src=\"attsimgs/logo.png\"><p>after</p>");
+    EXPECT_EQ(out, "<p>before</p><img src=\"./attsimgs/logo.png\" alt=\"logo\"><img src=\"./attsimgs/logo.png\"><p>after</p>");
+    // The archive's own picture folder and nothing beside or above it.
+    EXPECT_EQ(SanitizeHtml("<img src=\"./attsimgs/a.png\"><img src=\"./attsimgs/%2e%2e/x.png\"><img src=\"../x.png\">"
+                           "<img src=\"./attsimgs/a.png?x\"><img src=\"attsimgs/a.png\">"),
+              "<img src=\"./attsimgs/a.png\">");
     EXPECT_EQ(report.CidUsed, std::vector<std::string>{"logo@x"});
     EXPECT_EQ(report.RemoteImages, 0);
 }
