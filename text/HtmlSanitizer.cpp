@@ -239,6 +239,8 @@ private:
     struct Context {
         int anchors = 0;      // open <a> elements written
         int tableLevel = 0;   // inside a table's structure (not within a cell)
+        bool inItem = false;  // inside an <li> with no list opened since
+        bool inTerm = false;  // inside a <dd> or <dt> with no <dl> opened since
     };
 
     void Node(const GumboNode& node, const GumboNode* parent) {
@@ -258,11 +260,8 @@ private:
         // again; only blanks may stay there.
         if (ctx_.tableLevel > 0 && node.type != GUMBO_NODE_WHITESPACE) return;
         // A <pre> swallows a line break right after its start tag: write one more.
-        if (parent && parent->type == GUMBO_NODE_ELEMENT &&
-            (parent->v.element.tag == GUMBO_TAG_PRE || parent->v.element.tag == GUMBO_TAG_LISTING) &&
-            node.index_within_parent == 0 && !text.empty() && text.front() == '\n' && lastWasPreStart_)
-            out += '\n';
-        lastWasPreStart_ = false;
+        (void)parent;
+        if (out.size() == preStartEnd_ && !text.empty() && text.front() == '\n') out += '\n';
         AppendEscapedText(out, text);
     }
 
@@ -280,7 +279,6 @@ private:
     }
 
     void Element(const GumboNode& node, const GumboNode* parent) {
-        lastWasPreStart_ = false;
         const GumboElement& e = node.v.element;
         const Fate fate = FateOf(node);
         if (fate == Fate::Drop) return;
@@ -291,8 +289,10 @@ private:
             Children(e.children, parent);
             return;
         }
-        // A link inside a link is no link: a browser ends the outer one there.
-        if (e.tag == GUMBO_TAG_A && ctx_.anchors > 0) {
+        // A link inside a link is no link, an item inside an item of no list of its own no
+        // item: a browser ends the outer one there. Their content stays.
+        if ((e.tag == GUMBO_TAG_A && ctx_.anchors > 0) || (e.tag == GUMBO_TAG_LI && ctx_.inItem) ||
+            ((e.tag == GUMBO_TAG_DD || e.tag == GUMBO_TAG_DT) && ctx_.inTerm)) {
             Children(e.children, &node);
             return;
         }
@@ -312,13 +312,17 @@ private:
 
         const Context saved = ctx_;
         if (e.tag == GUMBO_TAG_A) ++ctx_.anchors;
+        if (e.tag == GUMBO_TAG_LI) ctx_.inItem = true;
+        if (e.tag == GUMBO_TAG_UL || e.tag == GUMBO_TAG_OL || e.tag == GUMBO_TAG_MENU || e.tag == GUMBO_TAG_DIR)
+            ctx_.inItem = false;
+        if (e.tag == GUMBO_TAG_DD || e.tag == GUMBO_TAG_DT) ctx_.inTerm = true;
+        if (e.tag == GUMBO_TAG_DL) ctx_.inTerm = false;
         if (e.tag == GUMBO_TAG_TABLE || IsTableSection(e.tag) || e.tag == GUMBO_TAG_TR ||
             e.tag == GUMBO_TAG_COLGROUP)
             ++ctx_.tableLevel;
         if (e.tag == GUMBO_TAG_TD || e.tag == GUMBO_TAG_TH || e.tag == GUMBO_TAG_CAPTION) ctx_.tableLevel = 0;
-        if (e.tag == GUMBO_TAG_PRE || e.tag == GUMBO_TAG_LISTING) lastWasPreStart_ = true;
+        if (e.tag == GUMBO_TAG_PRE || e.tag == GUMBO_TAG_LISTING) preStartEnd_ = out.size();
         Children(e.children, &node);
-        lastWasPreStart_ = false;
         ctx_ = saved;
         out += "</";
         out += name;
@@ -418,7 +422,7 @@ private:
     const HtmlSanitizeOptions& options_;
     HtmlSanitizeReport& report_;
     Context ctx_;
-    bool lastWasPreStart_ = false;
+    std::size_t preStartEnd_ = std::string::npos; // where the last <pre> start tag ended
 };
 
 const GumboNode* FindBody(const GumboNode* root) {
