@@ -239,3 +239,48 @@ TEST_F(HtmlBodyTagsTest, ContentSecurityPolicyForbidsInlineScript) {
 
 } // namespace
 } // namespace quillmark::testing
+
+#if defined(QUILLMARK_EXPORT_EXE) && defined(QUILLMARK_HAVE_HTML_SANITIZER)
+namespace quillmark::testing {
+namespace {
+
+// A mail as a mail program writes it (plain and HTML alternatives, the HTML with its picture
+// in a multipart/related), read from an mbox and exported with the HTML mail tags.
+TEST_F(HtmlBodyTagsTest, MailboxMailShowsItsHtmlBodyAddressesAndSentHeader) {
+    const std::string mbox =
+        "From a@example.com Tue Oct  1 09:14:03 2024\n"
+        "From: \"Anna Berg\" <anna.berg@example.com>\n"
+        "To: Sales <sales@example.com>, bo@example.com\n"
+        "Cc: undisclosed-recipients:;\n"
+        "Subject: Figures\n"
+        "Date: Tue, 01 Oct 2024 09:14:03 +0200\n"
+        "MIME-Version: 1.0\n"
+        "Content-Type: multipart/alternative; boundary=\"alt\"\n\n"
+        "--alt\nContent-Type: text/plain; charset=utf-8\n\nPlain figures\n"
+        "--alt\nContent-Type: multipart/related; boundary=\"rel\"\n\n"
+        "--rel\nContent-Type: text/html; charset=iso-8859-1\n\n"
+        "<p>Gr\xFC\xDF""e <b>all</b></p><img src=\"cid:chart@x\"><script>evil()</script>\n"
+        "--rel\nContent-Type: image/png; name=\"chart.png\"\nContent-ID: <chart@x>\n"
+        "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n"
+        "--rel--\n--alt--\n\n";
+    WriteFile(Path("Inbox"), mbox);
+    WriteFile(Path("t.htm"), "<meta charset=\"utf-8\"><#SenderEmailAddress>|<#ToEmailAddresses>|<#SentOnHeader>|"
+                             "<#HTMLBody>|<#Images>|<#Attachments>\n");
+    const std::string cmd = std::string("'") + QUILLMARK_EXPORT_EXE + "' --store '" + Path("Inbox") +
+                            "' --folder Inbox --template '" + Path("t.htm") + "' --out '" + Path("x") + "' --quiet";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const auto pages = Listing(Path("x/2024"));
+    std::string page;
+    for (const auto& name : pages)
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".htm") page = ReadFile(Path("x/2024/" + name));
+    EXPECT_NE(page.find("anna.berg@example.com|sales@example.com; bo@example.com|Tue, 01 Oct 2024 09:14:03 +0200|"
+                        "<div class=\"qm-mail-html\" style=\"overflow: auto\"><p>Gr\xC3\xBC\xC3\x9F" "e <b>all</b></p>"
+                        "<img src=\"./attsimgs/chart.png\"></div>||"),
+              std::string::npos)
+        << page;
+    EXPECT_TRUE(Exists(Path("x/2024/attsimgs/chart.png")));
+}
+
+} // namespace
+} // namespace quillmark::testing
+#endif
