@@ -171,6 +171,7 @@ const char* const kContentSecurityPolicy =
     "style-src 'self' 'unsafe-inline'; img-src 'self' data: http: https:; font-src 'self' data:; "
     "object-src 'none'; frame-src 'none'; base-uri 'none'; form-action 'none'\">";
 
+#ifdef QUILLMARK_HAVE_HTML_SANITIZER
 // The script beside the pages, written when a page first needs it and again when its text
 // is not ours (an older version, a damaged file).
 void EnsureRemotePicturesScript(const MailTagContext& context) {
@@ -180,6 +181,7 @@ void EnsureRemotePicturesScript(const MailTagContext& context) {
     if (info && !info->IsDirectory && info->Size == static_cast<std::int64_t>(text.size())) return;
     platform::WriteFileAtomic(path, text);
 }
+#endif
 
 std::string HtmlBodyValue(const MailTagContext& context, outlook::MailItem& mail) {
     const std::string html = platform::Utf8FromUtf16(mail.GetText(d::HTMLBody));
