@@ -72,7 +72,8 @@ const std::array<MailTagEntry, 52>& MailTagCatalogue();
 //   HTMLBody               the HTML body, sanitised (text/HtmlSanitizer.h); a plain-text mail's
 //                          body as HTML with its links and quoted lines; pictures named by
 //                          "cid:" saved into attsimgs and shown in place; pictures from the
-//                          web held back behind a "Show remote pictures" button
+//                          web held back behind a "Show remote pictures" button. Markup:
+//                          for element content only, never inside an attribute value
 //   ContentSecurityPolicy  a <meta> for the page's head that forbids script in the page but
 //                          the archive's own script files (put it first in the head)
 //   SenderEmailAddress     the sender's address
