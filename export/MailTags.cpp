@@ -257,6 +257,21 @@ const std::vector<const char*>& MailTagExtraNames() {
     return names;
 }
 
+bool IsMailTagName(const std::string& name) {
+    std::string lower = name;
+    for (auto& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const auto& e : MailTagCatalogue())
+        if (lower == e.Name) return true;
+    for (const char* extra : MailTagExtraNames()) {
+        std::string known = extra;
+        for (auto& c : known)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (lower == known) return true;
+    }
+    return false;
+}
+
 const char* const RemotePicturesScriptName = "quillmark-remote-pictures.js";
 
 std::string RemotePicturesScript() { return kRemotePicturesScript; }

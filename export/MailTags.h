@@ -81,6 +81,8 @@ const std::array<MailTagEntry, 52>& MailTagCatalogue();
 //   SentOnHeader           the Date header as the mail carries it (the sender's clock)
 // The sent and received times as dates remain <#SentOn> and <#ReceivedTime>.
 const std::vector<const char*>& MailTagExtraNames();
+// True for a name the handler knows (the 52 and those above), in any letter case.
+bool IsMailTagName(const std::string& name);
 
 // The script file a page with held-back pictures loads, relative to the export root; its
 // text.

@@ -229,6 +229,21 @@ TEST_F(HtmlBodyTagsTest, AddressAndSentTagsGiveTheirPropertyEscapedInThePageChar
     }
 }
 
+TEST(MailTagNames, KnowsTheFiftyTwoAndTheNewTagsInAnyCaseAndNothingElse) {
+    for (const char* name : {"Subject", "SIZEKB", "appver", "HTMLBody", "htmlbody", "ContentSecurityPolicy",
+                             "SenderEmailAddress", "toemailaddresses", "CCEmailAddresses", "BccEmailAddresses",
+                             "SentOnHeader"})
+        EXPECT_TRUE(IsMailTagName(name)) << name;
+    for (const char* name : {"", "HTML", "HTMLBodyX", "SenderEmail", "Recipients", "sentonheader "})
+        EXPECT_FALSE(IsMailTagName(name)) << name;
+    // The new names do not shadow any of the 52.
+    for (const char* extra : MailTagExtraNames()) {
+        std::string lower = extra;
+        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const auto& e : MailTagCatalogue()) EXPECT_NE(std::string(e.Name), lower);
+    }
+}
+
 TEST_F(HtmlBodyTagsTest, ContentSecurityPolicyForbidsInlineScript) {
     const std::string meta = Tag("ContentSecurityPolicy");
     EXPECT_EQ(meta.rfind("<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'self';", 0),
