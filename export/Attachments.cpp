@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -101,7 +102,8 @@ enum class Share { Links, Pictures };
 
 std::string SaveAll(outlook::AttachmentCollection& collection, Share share, const std::string& dir,
                     const std::string& linkPrefix, AttachmentCounts* counts, SavedFileIndex* savedFiles,
-                    std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* savedList) {
+                    std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* savedList,
+                    const std::vector<int>* skip = nullptr) {
     // Without a run's index, one for these attachments only: the search is the same.
     SavedFileIndex ownIndex;
     SavedFileIndex& files = savedFiles ? *savedFiles : ownIndex;
@@ -112,6 +114,7 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
         // directory is missing, the file system refuses the name) costs that attachment only,
         // and is reported to the caller, which then does not write the page without it.
         std::string fileName;
+        if (skip && std::find(skip->begin(), skip->end(), index) != skip->end()) continue;
         try {
             auto attachment = collection.Item(index);
             if (!attachment) continue;
@@ -300,9 +303,75 @@ std::string SaveAttachments(outlook::AttachmentCollection& collection, const std
 
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                              const std::string& yearDir, AttachmentCounts* counts, SavedFileIndex* index,
-                             std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved) {
+                             std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved,
+                             const std::vector<int>* skip) {
     const std::string dir = IncludeTrailingPathDelimiter(yearDir) + "attsimgs" + platform::PathDelim;
-    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, index, failures, saved);
+    return SaveAll(collection, Share::Pictures, dir, std::string(), counts, index, failures, saved, skip);
+}
+
+namespace {
+
+std::string LowerAscii(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// Whether a "cid:" address names this attachment. Content-IDs compare as written, then
+// without regard to case (mailers differ in the case of the host part); a part without a
+// Content-ID may be named by its file name, as some mailers do ("cid:image001.png", also
+// with "@..." after it).
+bool NamesAttachment(const std::string& cid, const std::string& contentId, const std::string& fileName) {
+    if (!contentId.empty()) return cid == contentId || LowerAscii(cid) == LowerAscii(contentId);
+    if (fileName.empty()) return false;
+    const std::string lower = LowerAscii(cid);
+    const std::string name = LowerAscii(fileName);
+    return lower == name || lower.substr(0, lower.find('@')) == name;
+}
+
+} // namespace
+
+std::map<std::string, std::string> SaveContentIdPictures(outlook::AttachmentCollection& collection,
+                                                         const std::vector<std::string>& contentIds,
+                                                         const std::string& yearDir, std::vector<int>& shown,
+                                                         AttachmentCounts* counts, SavedFileIndex* savedFiles,
+                                                         std::vector<AttachmentFailure>* failures,
+                                                         std::vector<SavedAttachment>* savedList) {
+    std::map<std::string, std::string> urls;
+    if (contentIds.empty()) return urls;
+    SavedFileIndex ownIndex;
+    SavedFileIndex& files = savedFiles ? *savedFiles : ownIndex;
+    const std::string dir = IncludeTrailingPathDelimiter(yearDir) + "attsimgs" + platform::PathDelim;
+    const int count = collection.Count();
+    for (int index = 1; index <= count; ++index) {
+        std::string fileName;
+        try {
+            auto attachment = collection.Item(index);
+            if (!attachment) continue;
+            const std::string contentId = attachment->ContentId();
+            fileName = platform::Utf8FromUtf16(attachment->FileName());
+            std::vector<std::string> named;
+            for (const auto& cid : contentIds)
+                if (NamesAttachment(cid, contentId, fileName)) named.push_back(cid);
+            if (named.empty()) continue;
+            // Saved like the picture list's files (same folder, same names): a picture shown
+            // in place and listed by another page is one file.
+            const SafeAttachmentName safe = SafeNameOf(fileName);
+            CreateDirectoryPath(dir);
+            const SavedFile saved = SaveOne(*attachment, dir, "_tempimg" + safe.Extension, safe.Base,
+                                            safe.Extension, files);
+            for (const auto& cid : named) urls[cid] = "./attsimgs/" + UrlEncodePath(saved.FinalName);
+            shown.push_back(index);
+            if (counts) ++(saved.Reused ? counts->Reused : counts->Saved);
+            if (savedList) savedList->push_back({dir + saved.FinalName, saved.Info.Size, saved.Crc, true});
+        } catch (const EFileError& e) {
+            if (e.DiskFull()) throw;
+            if (failures) failures->push_back({fileName, e.what()});
+        } catch (const std::exception& e) {
+            if (failures) failures->push_back({fileName, e.what()});
+        }
+    }
+    return urls;
 }
 
 } // namespace quillmark

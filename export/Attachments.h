@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -112,10 +113,24 @@ std::string SaveAttachments(outlook::AttachmentCollection& collection, const std
                             std::vector<SavedAttachment>* saved = nullptr);
 
 // Saves the picture attachments into yearDir + "/attsimgs/" and returns picture tags,
-// joined by "; ". Failures and saved files as SaveAttachments.
+// joined by "; ". Failures and saved files as SaveAttachments. The attachments whose
+// 1-based index is in skip (pictures the page already shows in place) are left out.
 std::string SaveInlineImages(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                              const std::string& yearDir, AttachmentCounts* counts = nullptr,
                              SavedFileIndex* index = nullptr, std::vector<AttachmentFailure>* failures = nullptr,
-                             std::vector<SavedAttachment>* saved = nullptr);
+                             std::vector<SavedAttachment>* saved = nullptr, const std::vector<int>* skip = nullptr);
+
+// The pictures an HTML body shows in place: saves each attachment that one of contentIds
+// names ("cid:" addresses; by Content-ID, else by file name) into yearDir + "/attsimgs/",
+// like SaveInlineImages, and gives for each Content-ID found the page's address of the
+// saved file ("./attsimgs/name", URL-encoded). The indexes of the attachments saved are
+// added to shown. Failures and saved files as SaveAttachments.
+std::map<std::string, std::string> SaveContentIdPictures(outlook::AttachmentCollection& collection,
+                                                         const std::vector<std::string>& contentIds,
+                                                         const std::string& yearDir, std::vector<int>& shown,
+                                                         AttachmentCounts* counts = nullptr,
+                                                         SavedFileIndex* index = nullptr,
+                                                         std::vector<AttachmentFailure>* failures = nullptr,
+                                                         std::vector<SavedAttachment>* saved = nullptr);
 
 } // namespace quillmark

@@ -164,11 +164,10 @@ std::vector<UnknownTemplateTag> UnknownTemplateTags(const ExportInputs& inputs) 
     if (inputs.TemplateFile.empty()) producer.SetHTMLDoc(inputs.TemplateLines);
     else producer.SetHTMLFile(inputs.TemplateFile);
     producer.OnHTMLTag = [&](TPageProducer& sender, TTag, const std::string& tagString, TStrings&, std::string&) {
+        if (IsMailTagName(tagString)) return;
         std::string name = tagString;
         for (auto& c : name)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        for (const auto& entry : MailTagCatalogue())
-            if (name == entry.Name) return;
         if (seen.insert(name).second) unknown.push_back({tagString, sender.TagLine()});
     };
     producer.ExpandTemplate();

@@ -9,7 +9,10 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
+#include "text/HtmlSanitizer.h"
+
 #include <cstdint>
+#include <map>
 
 namespace quillmark {
 
@@ -117,9 +120,13 @@ std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, c
     }
     case K::Images: {
         auto collection = mail.Attachments();
+        // Pictures an <#HTMLBody> before this tag showed in place are not listed again.
+        const HtmlBodyState* shown =
+            context.HtmlBody && context.HtmlBody->Mail.lock() == context.CurrentMailItem ? context.HtmlBody.get() : nullptr;
         return collection
                    ? SaveInlineImages(*collection, tagParams, context.YearDir, context.Pictures, context.SavedFiles,
-                                      context.AttachmentFailures, context.SavedAttachments)
+                                      context.AttachmentFailures, context.SavedAttachments,
+                                      shown ? &shown->PicturesShown : nullptr)
                    : std::string();
     }
     case K::DateTimes: {
@@ -136,7 +143,145 @@ std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, c
     }
 }
 
+// ---------------------------------------------------------------------------------------
+// The tags beyond the 52: the mail as its sender wrote it.
+
+const char* const kRemotePicturesScript = R"js(// Quillmark: shows the pictures from the web that a mail's page holds back, when asked.
+(function () {
+  'use strict';
+  function show() {
+    var pictures = document.querySelectorAll('img[data-remote-src]');
+    for (var i = 0; i < pictures.length; i++) {
+      var url = pictures[i].getAttribute('data-remote-src');
+      if (/^https?:\/\//i.test(url)) pictures[i].setAttribute('src', url);
+      pictures[i].removeAttribute('data-remote-src');
+    }
+    var notes = document.querySelectorAll('.qm-remote-note');
+    for (var k = 0; k < notes.length; k++) notes[k].hidden = true;
+  }
+  var buttons = document.querySelectorAll('button[data-qm-show-remote]');
+  for (var j = 0; j < buttons.length; j++) {
+    buttons[j].hidden = false;
+    buttons[j].addEventListener('click', show);
+  }
+})();
+)js";
+
+// The page's policy: no script but the archive's own files, no plug-ins, frames or forms;
+// pictures from the file system, from data: addresses and, once asked for, from the web.
+const char* const kContentSecurityPolicy =
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'self'; "
+    "style-src 'self' 'unsafe-inline'; img-src 'self' data: http: https:; font-src 'self' data:; "
+    "object-src 'none'; frame-src 'none'; base-uri 'none'; form-action 'none'\">";
+
+#ifdef QUILLMARK_HAVE_HTML_SANITIZER
+// The script beside the pages, written when a page first needs it and again when its text
+// is not ours (an older version, a damaged file).
+void EnsureRemotePicturesScript(const MailTagContext& context) {
+    const std::string path = IncludeTrailingPathDelimiter(context.ExportRoot) + RemotePicturesScriptName;
+    const std::string text = RemotePicturesScript();
+    const auto info = platform::GetFileInfo(path);
+    if (info && !info->IsDirectory && info->Size == static_cast<std::int64_t>(text.size())) return;
+    platform::WriteFileAtomic(path, text);
+}
+#endif
+
+std::string HtmlBodyValue(const MailTagContext& context, outlook::MailItem& mail) {
+    const std::string html = platform::Utf8FromUtf16(mail.GetText(d::HTMLBody));
+    context.HtmlBody->Mail = context.CurrentMailItem;
+    context.HtmlBody->PicturesShown.clear();
+#ifdef QUILLMARK_HAVE_HTML_SANITIZER
+    if (!html.empty()) {
+        std::shared_ptr<outlook::AttachmentCollection> attachments;
+        std::map<std::string, std::optional<std::string>> resolved;
+        text::HtmlSanitizeOptions options;
+        options.ResolveCid = [&](std::string_view id) -> std::optional<std::string> {
+            const std::string key(id);
+            if (auto it = resolved.find(key); it != resolved.end()) return it->second;
+            if (!attachments) attachments = mail.Attachments();
+            std::optional<std::string> url;
+            if (attachments) {
+                auto urls = SaveContentIdPictures(*attachments, {key}, context.YearDir, context.HtmlBody->PicturesShown,
+                                                  context.Pictures, context.SavedFiles, context.AttachmentFailures,
+                                                  context.SavedAttachments);
+                if (auto it = urls.find(key); it != urls.end()) url = it->second;
+            }
+            resolved[key] = url;
+            return url;
+        };
+        text::HtmlSanitizeReport report;
+        std::string body = text::SanitizeHtml(html, options, &report);
+        std::string out;
+        if (report.RemoteImages > 0) {
+            EnsureRemotePicturesScript(context);
+            out += "<p class=\"qm-remote-note\">Pictures from the web are not shown, so that their sender cannot "
+                   "see that the mail was read. <button type=\"button\" data-qm-show-remote hidden>Show remote "
+                   "pictures</button></p>";
+        }
+        out += "<div class=\"qm-mail-html\" style=\"overflow: auto\">";
+        out += body;
+        out += "</div>";
+        if (report.RemoteImages > 0) out += "<script src=\"../" + std::string(RemotePicturesScriptName) + "\"></script>";
+        return out;
+    }
+#endif
+    (void)html;
+    return text::PlainTextToHtml(platform::Utf8FromUtf16(mail.GetText(d::Body)));
+}
+
+// The value of a tag beyond the 52; false when name is none of them.
+bool ExtraTag(const MailTagContext& context, const std::string& name, const std::string& tagString,
+              std::string& replaceText) {
+    outlook::DispId textId = 0;
+    if (name == "contentsecuritypolicy") {
+        replaceText = kContentSecurityPolicy;
+        return true;
+    }
+    if (name == "senderemailaddress") textId = d::SenderEmailAddress;
+    else if (name == "toemailaddresses") textId = d::ToEmailAddresses;
+    else if (name == "ccemailaddresses") textId = d::CCEmailAddresses;
+    else if (name == "bccemailaddresses") textId = d::BCCEmailAddresses;
+    else if (name == "sentonheader") textId = d::SentOnHeader;
+    else if (name != "htmlbody") return false;
+    if (!context.CurrentMailItem) throw Exception("No mail item to read the tag " + tagString + " from");
+    outlook::MailItem& mail = *context.CurrentMailItem;
+    const std::string value = textId ? HtmlEscape(platform::Utf8FromUtf16(mail.GetText(textId)))
+                                     : HtmlBodyValue(context, mail);
+    replaceText = InPageCharset(value, context.Charset);
+    return true;
+}
+
 } // namespace
+
+const std::vector<const char*>& MailTagExtraNames() {
+    static const std::vector<const char*> names{"HTMLBody",         "ContentSecurityPolicy", "SenderEmailAddress",
+                                                "ToEmailAddresses", "CCEmailAddresses",      "BCCEmailAddresses",
+                                                "SentOnHeader"};
+    return names;
+}
+
+bool IsMailTagName(const std::string& name) {
+    std::string lower = name;
+    for (auto& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const auto& e : MailTagCatalogue())
+        if (lower == e.Name) return true;
+    for (const char* extra : MailTagExtraNames()) {
+        std::string known = extra;
+        for (auto& c : known)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (lower == known) return true;
+    }
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    ArchiveLink link;
+    if (ArchiveLinkFromTag(lower, link)) return true;
+#endif
+    return false;
+}
+
+const char* const RemotePicturesScriptName = "quillmark-remote-pictures.js";
+
+std::string RemotePicturesScript() { return kRemotePicturesScript; }
 
 void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, std::vector<std::string>& tagParams,
                    std::string& replaceText) {
@@ -150,6 +295,7 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
             entry = &e;
             break;
         }
+    if (!entry && ExtraTag(context, name, tagString, replaceText)) return;
 #ifdef QUILLMARK_HAVE_ARCHIVE
     // The archive's navigation: not mail values, so outside the catalogue. The pages are
     // one folder (the year's) below the root.

@@ -15,6 +15,13 @@
 
 namespace quillmark {
 
+// The pictures an <#HTMLBody> showed in place (1-based attachment indexes), for <#Images>
+// after it on the same page to leave out.
+struct HtmlBodyState {
+    std::weak_ptr<outlook::MailItem> Mail; // the mail they belong to
+    std::vector<int> PicturesShown;
+};
+
 // What the handler reads: the run's current mail and folders, and the application's
 // identity. The run fills it before each page.
 struct MailTagContext {
@@ -33,6 +40,8 @@ struct MailTagContext {
     std::vector<SavedAttachment>* SavedAttachments = nullptr;
     // The set the template declares: every value a tag gives is put into it.
     PageCharset Charset = PageCharset::Windows1252;
+    // What <#HTMLBody> has shown of the current mail, for the tags after it on the page.
+    std::shared_ptr<HtmlBodyState> HtmlBody = std::make_shared<HtmlBodyState>();
 };
 
 enum class MailTagKind {
@@ -58,6 +67,27 @@ struct MailTagEntry {
 
 // The catalogue in its comparison order.
 const std::array<MailTagEntry, 52>& MailTagCatalogue();
+
+// Tags beyond the 52, for templates that show a mail as its sender wrote it:
+//   HTMLBody               the HTML body, sanitised (text/HtmlSanitizer.h); a plain-text mail's
+//                          body as HTML with its links and quoted lines; pictures named by
+//                          "cid:" saved into attsimgs and shown in place; pictures from the
+//                          web held back behind a "Show remote pictures" button. Markup:
+//                          for element content only, never inside an attribute value
+//   ContentSecurityPolicy  a <meta> for the page's head that forbids script in the page but
+//                          the archive's own script files (put it first in the head)
+//   SenderEmailAddress     the sender's address
+//   ToEmailAddresses, CCEmailAddresses, BCCEmailAddresses   the recipients' addresses, "; "
+//   SentOnHeader           the Date header as the mail carries it (the sender's clock)
+// The sent and received times as dates remain <#SentOn> and <#ReceivedTime>.
+const std::vector<const char*>& MailTagExtraNames();
+// True for a name the handler knows (the 52 and those above), in any letter case.
+bool IsMailTagName(const std::string& name);
+
+// The script file a page with held-back pictures loads, relative to the export root; its
+// text.
+extern const char* const RemotePicturesScriptName;
+std::string RemotePicturesScript();
 
 // The handler. tagString is the name as written in the template. Unknown names give the
 // error text "<BIG>[E R R O R - tag not found <B>#Name</B>]</BIG>" with the template's

@@ -65,6 +65,19 @@ constexpr DispId InternetMessageID = 0x1035;
 // The mail's In-Reply-To and References headers, where the store keeps them.
 constexpr DispId InReplyToID = 0x1042;
 constexpr DispId InternetReferences = 0x1039;
+// The mail as its sender wrote it, as Outlook names these members: the HTML body ("" for a
+// plain-text mail) and the sender's address.
+constexpr DispId HTMLBody = 0xF404;
+constexpr DispId SenderEmailAddress = 0xC1F;
+// Our own, for what Outlook gives only through objects of its own (the Recipients
+// collection, the transport headers): the recipients' addresses joined by "; ", and the
+// Date header as the mail carries it (the sender's clock and zone). Numbers no Outlook member
+// uses; stores without the value give "".
+constexpr DispId ToEmailAddresses = 0x7F000001;
+constexpr DispId CCEmailAddresses = 0x7F000002;
+constexpr DispId BCCEmailAddresses = 0x7F000003;
+constexpr DispId SentOnHeader = 0x7F000004;
+constexpr DispId FirstPrivateDispId = 0x7F000000;
 // date-time
 constexpr DispId CreationTime = 0x3007;
 constexpr DispId LastModificationTime = 0x3008;
@@ -114,6 +127,9 @@ public:
     // without a trip through a temporary file. Valid while this object lives. Nothing: use
     // SaveAsFile. Throws like SaveAsFile when the store cannot give them.
     virtual std::optional<std::string_view> Content() { return std::nullopt; }
+    // The part's Content-ID without its angle brackets ("" when it has none): an HTML body
+    // shows the part in place through a "cid:" address.
+    virtual std::string ContentId() { return {}; }
 };
 
 class AttachmentCollection {

@@ -10,6 +10,7 @@ packages=(
     libytnef0-dev libuchardet-dev libgumbo-dev
     clang libclang-rt-14-dev
     python3 man-db
+    chromium
     "$@"
 )
 

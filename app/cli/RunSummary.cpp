@@ -30,7 +30,11 @@ std::string SummaryText(const RunSummary& r) {
       << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
       << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
       << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
-      << "Index written in:   " << s.IndexSeconds << " s\n"
+      << "Index written in:   " << [&] {
+             char buf[32];
+             std::snprintf(buf, sizeof buf, "%.1f s", s.IndexSeconds);
+             return std::string(buf);
+         }() << '\n'
       << "Time taken:         " << [&] {
              char buf[32];
              std::snprintf(buf, sizeof buf, "%.1f s", r.Seconds);

@@ -67,6 +67,8 @@ class ComMailItem : public MailItem {
 public:
     explicit ComMailItem(ComPtr<IDispatch> m) : m_(std::move(m)) {}
     WideString GetText(DispId id) override {
+        // Our own numbers name no Outlook member: never ask Outlook for them.
+        if (id >= dispid::FirstPrivateDispId) return {};
         Variant v;
         return Read(id, v) ? v.AsText() : WideString();
     }

@@ -54,6 +54,27 @@ std::string MakeUtf8(std::string bytes) {
 
 WideString Wide(std::string_view utf8) { return platform::Utf16FromUtf8(utf8); }
 
+// The addresses alone (no display names), groups expanded, joined by "; ".
+std::string AddressesOf(InternetAddressList* list, int depth = 0) {
+    std::string out;
+    if (!list || depth > 8) return out;
+    const int n = internet_address_list_length(list);
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* ia = internet_address_list_get_address(list, i);
+        std::string one;
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            one = AddressesOf(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), depth + 1);
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia));
+            if (addr) one = Trim(addr);
+        }
+        if (one.empty()) continue;
+        if (!out.empty()) out += "; ";
+        out += one;
+    }
+    return out;
+}
+
 std::string AddressNames(InternetAddressList* list, int depth = 0) {
     std::string out;
     if (!list || depth > 8) return out;
@@ -283,6 +304,7 @@ public:
     WideString FileName() override;
     void SaveAsFile(const std::string& path) override;
     std::optional<std::string_view> Content() override;
+    std::string ContentId() override;
 
 private:
     std::shared_ptr<MimeMailItem> owner_;
@@ -328,6 +350,12 @@ public:
         case dispid::InternetMessageID: return messageId_;
         case dispid::InReplyToID: return inReplyTo_;
         case dispid::InternetReferences: return references_;
+        case dispid::HTMLBody: return htmlBody_;
+        case dispid::SenderEmailAddress: return senderAddress_;
+        case dispid::ToEmailAddresses: return toAddresses_;
+        case dispid::CCEmailAddresses: return ccAddresses_;
+        case dispid::BCCEmailAddresses: return bccAddresses_;
+        case dispid::SentOnHeader: return dateHeader_;
         default: return {};
         }
     }
@@ -361,6 +389,7 @@ public:
     // stay on the thread that parsed them).
     struct AttachmentData {
         std::string Name;    // UTF-8
+        std::string ContentId;
         bool Ready = false;  // Bytes hold the content; else it is base64 text in raw_
         std::string Bytes;
         std::size_t Offset = 0, Length = 0;
@@ -397,6 +426,7 @@ private:
     const GByteArray* source_ = nullptr; // what the parser reads, while it parses
     WideString subject_, body_, sender_, to_, cc_, bcc_, replyTo_, entryId_, topic_, categories_;
     WideString messageId_, inReplyTo_, references_;
+    WideString htmlBody_, senderAddress_, toAddresses_, ccAddresses_, bccAddresses_, dateHeader_;
     double received_ = OutlookNoDate, sent_ = OutlookNoDate, storeTime_ = 0.0;
     bool unread_ = false, receipt_ = false;
     std::int32_t size_ = 0;
@@ -533,6 +563,18 @@ void MimeMailItem::ReadHeaders() {
         g_object_unref(list);
         return out;
     };
+    // The sender's address: the first mailbox of From, else of Sender.
+    auto firstAddress = [&](const char* raw) -> std::string {
+        if (!raw) return {};
+        InternetAddressList* list = internet_address_list_parse(options, raw);
+        if (!list) return {};
+        std::string all = AddressesOf(list);
+        g_object_unref(list);
+        return all.substr(0, all.find(';'));
+    };
+    std::string senderAddress = firstAddress(from);
+    if (senderAddress.empty()) senderAddress = firstAddress(sender);
+    senderAddress_ = Wide(MakeUtf8(senderAddress));
     std::string senderName = names(from);
     if (senderName.empty()) senderName = names(sender);
     if (senderName.empty()) senderName = SenderText(from);
@@ -543,6 +585,9 @@ void MimeMailItem::ReadHeaders() {
     cc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_CC))));
     bcc_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_BCC))));
     replyTo_ = Wide(MakeUtf8(AddressNames(g_mime_message_get_reply_to(message_))));
+    toAddresses_ = Wide(MakeUtf8(AddressesOf(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_TO))));
+    ccAddresses_ = Wide(MakeUtf8(AddressesOf(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_CC))));
+    bccAddresses_ = Wide(MakeUtf8(AddressesOf(g_mime_message_get_addresses(message_, GMIME_ADDRESS_TYPE_BCC))));
 
     auto idText = [](const char* raw) { return raw ? Wide(MakeUtf8(Trim(UnfoldHeader(raw)))) : WideString(); };
     messageId_ = idText(messageId);
@@ -554,6 +599,7 @@ void MimeMailItem::ReadHeaders() {
     double sent = 0.0;
     if (date) {
         const std::string text = Trim(UnfoldHeader(date));
+        dateHeader_ = Wide(MakeUtf8(text));
         if (auto d = ParseMailDate(text)) {
             sent = d->Utc;
             if (!d->ZoneKnown)
@@ -747,6 +793,17 @@ void MimeMailItem::ReadParts() {
         bodyText = TextOf(GMIME_PART(body->Object));
     }
     if (body) body_ = Wide(fromHtml ? text::HtmlToText(bodyText) : ToCrLf(bodyText));
+    // The HTML body: the body itself when it is HTML, else its HTML twin in the same
+    // alternative (a multipart/related around it included).
+    if (fromHtml) {
+        htmlBody_ = Wide(bodyText);
+    } else if (body && body->Alternative) {
+        for (const auto& leaf : leaves)
+            if (leaf.Alternative == body->Alternative && isBodyCandidate(leaf, "html")) {
+                htmlBody_ = Wide(TextOf(GMIME_PART(leaf.Object)));
+                break;
+            }
+    }
 
     int generated = 0;
     for (const auto& leaf : leaves) {
@@ -802,6 +859,7 @@ void MimeMailItem::ReadParts() {
             }
         }
         AttachmentData data;
+        if (const char* cid = g_mime_object_get_content_id(leaf.Object)) data.ContentId = MakeUtf8(cid);
         if (!Base64Span(leaf.Object, source_, data.Offset, data.Length)) {
             data.Bytes = ContentOf(leaf.Object, data.BadBase64);
             data.Ready = true;
@@ -850,6 +908,8 @@ std::shared_ptr<Attachment> MimeAttachments::Item(int index) {
 }
 
 WideString MimeAttachment::FileName() { return Wide(owner_->attachments_[index_].Name); }
+
+std::string MimeAttachment::ContentId() { return owner_->attachments_[index_].ContentId; }
 
 std::optional<std::string_view> MimeAttachment::Content() {
     const auto& a = owner_->Decoded(index_);

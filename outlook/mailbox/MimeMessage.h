@@ -16,6 +16,11 @@
 // |                        | neither parses, the words before the address, else the raw text     |
 // | To / CC / BCC          | display names (else addresses) joined by "; ", groups expanded      |
 // | ReplyRecipientNames    | Reply-To the same way                                               |
+// | SenderEmailAddress     | the first address of From (else Sender)                             |
+// | To/CC/BCCEmailAddresses| the addresses alone, joined by "; "                                 |
+// | HTMLBody               | the body when it is HTML, else its text/html twin of the same       |
+// |                        | alternative, decoded by its charset; else ""                        |
+// | SentOnHeader           | the first Date header as written, unfolded and trimmed              |
 // | ReceivedTime           | newest Received header with a date; else Delivery-Date; else the    |
 // |                        | mbox "From " line; else 949998.0 (Outlook's "none", 4501-01-01)    |
 // | SentOn                 | the first Date (MailDate.h); else, or when it is no date, 949998.0  |

@@ -235,6 +235,9 @@ public:
 
     void SaveAsFile(const std::string& path) override { platform::WriteFileAtomic(path, *Content()); }
 
+    // PR_ATTACH_CONTENT_ID: what an HTML body's "cid:" addresses name the picture by.
+    std::string ContentId() override { return platform::Utf8FromUtf16(FirstText(*attachment_, {0x3712})); }
+
 private:
     std::shared_ptr<ItemHandle> attachment_;
     std::optional<std::string> bytes_;
@@ -256,6 +259,8 @@ private:
 
 // ---------------------------------------------------------------------------------------
 // The mail item
+
+WideString HeaderOf(const ItemHandle& message, std::string_view name);
 
 class PstMailItem : public MailItem {
 public:
@@ -282,6 +287,23 @@ public:
                 auto raw = message_->FindNamed(PsPublicStrings, "Keywords");
                 return raw ? TextOfRaw(*raw, StringCodePage(*message_), u", ").value_or(WideString()) : WideString();
             }
+            case dispid::HTMLBody: {
+                // The HTML the mail was written in, where the store keeps it as such.
+                if (auto html = message_->Find(prop::Html); html && !html->data.empty())
+                    return HtmlBodyText(*html, CodePageOf(*message_, prop::InternetCodePage));
+                return {};
+            }
+            case dispid::SenderEmailAddress:
+                // An Exchange sender's own address is a directory name; its SMTP address, when
+                // the store has it, is the one a reader knows.
+                return FirstText(*message_, {prop::SenderSmtp, prop::SenderEmail});
+            case dispid::SentOnHeader:
+                return HeaderOf(*message_, "date");
+            case dispid::ToEmailAddresses:
+            case dispid::CCEmailAddresses:
+            case dispid::BCCEmailAddresses:
+                // In the recipient table, which this store does not read yet.
+                return {};
             case dispid::VotingOptions:
                 // Outlook builds this from the verb stream of voting mail; the archive has no
                 // use for the buttons, and a plain message has none.
@@ -529,6 +551,48 @@ std::string OwnHeaders(const ItemHandle& message) {
         }
     }
     return out;
+}
+
+// The first header of that (lower-case) name in the message's transport headers, unfolded
+// and trimmed; "" when there is none.
+WideString HeaderOf(const ItemHandle& message, std::string_view name) {
+    auto headers = ReadText(message, prop::TransportHeaders);
+    if (!headers || headers->empty())
+        return {};
+    const std::string text = platform::Utf8FromUtf16(*headers);
+    std::string value;
+    bool inside = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        std::string_view line(text.data() + pos, (end == std::string::npos ? text.size() : end) - pos);
+        pos = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            break;
+        const bool continuation = line[0] == ' ' || line[0] == '\t';
+        if (inside && continuation) {
+            value += ' ';
+            value += line;
+            continue;
+        }
+        if (inside)
+            break;
+        if (line.size() > name.size() && line[name.size()] == ':') {
+            bool same = true;
+            for (std::size_t i = 0; i < name.size(); ++i)
+                if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+                    same = false;
+            if (same) {
+                inside = true;
+                value = std::string(line.substr(name.size() + 1));
+            }
+        }
+    }
+    const auto b = value.find_first_not_of(" \t");
+    const auto e = value.find_last_not_of(" \t");
+    return b == std::string::npos ? WideString() : platform::Utf16FromUtf8(value.substr(b, e - b + 1));
 }
 
 std::string MadeHeaders(const ItemHandle& message) {

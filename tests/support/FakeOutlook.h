@@ -110,9 +110,12 @@ public:
         return std::string_view(Bytes);
     }
 
+    std::string ContentId() override { return ContentIdValue; }
+
     std::string Label() const { return "Attachment(" + FakeLabel(Name) + ")"; }
 
     WideString Name;
+    std::string ContentIdValue;
     std::string Bytes;
     bool InMemory = false;
     std::vector<std::string> SavedTo; // every path SaveAsFile wrote
