@@ -33,7 +33,8 @@ TEST(NavTags, TheBrowseTemplateIsUtf8AndUsesThem) {
     const std::string text = BrowseTemplateText();
     EXPECT_NE(text.find("<meta charset=\"utf-8\">"), std::string::npos);
     for (const char* tag : {"<#PrevByDate>", "<#NextByDate>", "<#PrevInThread>", "<#NextInThread>", "<#ArchiveIndex>",
-                            "<#Thread>", "<#Body>", "<#Attachments>"})
+                            "<#Thread>", "<#HTMLBody>", "<#ContentSecurityPolicy>",
+                            "<#SenderEmailAddress>", "<#SentOnHeader>", "<#ReceivedTime>", "<#Attachments>"})
         EXPECT_NE(text.find(tag), std::string::npos) << tag;
     for (const auto& line : BrowseTemplateLines())
         for (unsigned char c : line) EXPECT_LT(c, 0x80) << line; // plain ASCII: the same in any page set
