@@ -221,6 +221,13 @@ std::unordered_set<std::string> Manifest::IdentitiesOf(const std::string& storeK
     return ids;
 }
 
+double Manifest::LatestReceivedOf(const std::string& storeKey, double notAfter) {
+    Statement q(db_, "SELECT max(received) FROM mails WHERE store_key=? AND received<=?");
+    q.Text(1, storeKey);
+    q.Real(2, notAfter);
+    return q.Step() ? q.ColumnReal(0) : 0.0;
+}
+
 std::int64_t Manifest::Count() {
     Statement q(db_, "SELECT count(*) FROM mails");
     return q.Step() ? q.ColumnInt(0) : 0;

@@ -58,6 +58,8 @@ public:
 
     // The identities of the mails of one store and folder that the archive holds.
     std::unordered_set<std::string> IdentitiesOf(const std::string& storeKey);
+    // The latest received time of those mails not after notAfter; 0 when there is none.
+    double LatestReceivedOf(const std::string& storeKey, double notAfter);
     // Every row, oldest received first (files included).
     std::vector<ManifestMail> All();
     std::int64_t Count();

@@ -24,12 +24,16 @@ struct SavedFile {
     std::uint32_t Crc = 0;   // of its bytes, for the archive's manifest
 };
 
+std::string ChainName(const std::string& base, const std::string& ext, int number) {
+    return base + (number == 0 ? std::string() : "_" + std::to_string(number)) + ext;
+}
+
 // Saves one attachment and settles its final name. Throws when no final file exists
 // afterwards (the store refused the content, the file system the name or the bytes): such
 // an attachment must not be linked as if it had been saved.
 //
-// The first name of the chain base + ext, base_1 + ext, ... that is either free or holds
-// the same content (same size, then same CRC-32) is the attachment's.
+// The first name of the chain base + ext, base_1 + ext, ... that holds the same content
+// (same size and CRC-32) is the attachment's; else the chain's next free name.
 //
 // The content is what the store holds in memory when it has it (a mail read from a file),
 // else the temporary file the store saves it to. The names are the same either way.
@@ -52,50 +56,28 @@ SavedFile SaveOne(outlook::Attachment& attachment, const std::string& dir, const
         }
     } removeTemporary{content ? nullptr : &tempPath};
     const std::int64_t size = content ? static_cast<std::int64_t>(content->size()) : temp->Size;
-    std::optional<std::uint32_t> crc; // computed only when a size matches
-    auto contentCrc = [&] {
-        if (!crc) crc = content ? Crc32(*content) : FileCrc32(tempPath);
-        return *crc;
-    };
-    // No entry means free. A directory of that name counts as taken, so the file never aims
-    // at one.
-    const auto sameSize = [size](const platform::FileInfo& c) { return !c.IsDirectory && c.Size == size; };
-    for (int counter = 0;; ++counter) {
-        const std::string name = base + (counter == 0 ? std::string() : "_" + std::to_string(counter)) + ext;
-        // An attachment that is itself called "_tempatt.xyz" must not land on the temporary
-        // name: the clean-up below would delete it again.
-        if (name == tempName) continue;
-        const std::string path = dir + name;
-        bool lookedNow = false;
-        auto candidate = index.Look(path, &lookedNow);
-        // Remembered facts may be old: a same-size candidate is looked at afresh.
-        if (candidate && !lookedNow && sameSize(*candidate)) candidate = index.LookAgain(path);
-        if (candidate) {
-            if (sameSize(*candidate) && index.Crc(path, *candidate) == contentCrc())
-                return SavedFile{name, true, *candidate, contentCrc()};
-            continue;
-        }
+    const std::uint32_t crc = content ? Crc32(*content) : FileCrc32(tempPath);
+
+    const auto write = [&](const std::string& path) -> std::optional<platform::FileInfo> {
         if (content) {
             // Written under its final name in one step, never over a file that appeared
-            // meanwhile; such a name is passed over like any taken one.
+            // meanwhile.
             platform::AtomicWriteOptions once;
             once.KeepExisting = true;
-            if (!platform::WriteFileAtomic(path, *content, once)) {
-                index.LookAgain(path);
-                continue;
-            }
+            if (!platform::WriteFileAtomic(path, *content, once)) return std::nullopt;
             const auto info = platform::GetFileInfo(path);
             if (!info) throw EWriteError("The saved attachment is gone: " + path);
-            index.Remember(path, *info);
-            return SavedFile{name, false, *info, contentCrc()};
+            return info;
         }
-        // A rename keeps the file's size and time: the temporary file's facts are the final's.
-        const std::uint32_t finalCrc = contentCrc();
+        // A rename would replace a file someone made meanwhile: the name is looked at first.
+        if (platform::GetFileInfo(path)) return std::nullopt;
         if (!platform::RenameFilePath(tempPath, path)) throw EWriteError("Cannot save the attachment as " + path);
         removeTemporary.path = nullptr;
-        index.Remember(path, *temp);
-        return SavedFile{name, false, *temp, finalCrc};
-    }
+        // A rename keeps the file's size and time: the temporary file's facts are the final's.
+        return temp;
+    };
+    const SavedFileIndex::Placed placed = index.Place(dir, base, ext, tempName, size, crc, write);
+    return SavedFile{placed.Name, placed.Reused, placed.Info, crc};
 }
 
 enum class Share { Links, Pictures };
@@ -159,43 +141,115 @@ std::string SaveAll(outlook::AttachmentCollection& collection, Share share, cons
 
 } // namespace
 
-SavedFileIndex::Entry& SavedFileIndex::Slot(const std::string& path) {
-    if (entries_.size() >= MaxEntries && entries_.find(path) == entries_.end()) entries_.clear();
-    return entries_[path];
+SavedFileIndex::Chain& SavedFileIndex::ChainOf(const std::string& dir, const std::string& base,
+                                                const std::string& ext, const std::string& skipName) {
+    std::string key = dir + base;
+    key += '\n';
+    key += ext;
+    auto found = chains_.find(key);
+    if (found != chains_.end()) return found->second;
+    Chain& chain = chains_[key];
+    // The first time this run meets the chain: what the folder holds of it already, up to
+    // its first free name (the names a run makes are contiguous from there).
+    for (;; ++chain.NextFree) {
+        const std::string name = ChainName(base, ext, chain.NextFree);
+        if (name == skipName) continue;
+        const auto info = platform::GetFileInfo(dir + name);
+        if (!info) break;
+        Add(chain, chain.NextFree, *info, std::nullopt);
+    }
+    return chain;
 }
 
-std::optional<platform::FileInfo> SavedFileIndex::Look(const std::string& path, bool* lookedNow) {
-    auto it = entries_.find(path);
-    if (lookedNow) *lookedNow = it == entries_.end();
-    if (it != entries_.end()) return it->second.Info;
-    return LookAgain(path);
-}
-
-std::optional<platform::FileInfo> SavedFileIndex::LookAgain(const std::string& path) {
-    const auto info = platform::GetFileInfo(path);
-    if (info)
-        Remember(path, *info);
+void SavedFileIndex::Add(Chain& chain, int number, const platform::FileInfo& info,
+                         std::optional<std::uint32_t> crc) {
+    const std::size_t at = chain.Members.size();
+    chain.Members.push_back({number, info, info.IsDirectory});
+    ++files_;
+    if (info.IsDirectory) return; // takes the name, never a copy
+    if (crc)
+        chain.ByContent[{info.Size, *crc}].push_back(at);
     else
-        entries_.erase(path);
-    return info;
+        chain.Unread[info.Size].push_back(at);
 }
 
-void SavedFileIndex::Remember(const std::string& path, const platform::FileInfo& info) {
-    Entry& entry = Slot(path);
-    if (entry.Crc && (entry.Info.Size != info.Size || entry.Info.LastWriteUtc != info.LastWriteUtc)) entry.Crc.reset();
-    entry.Info = info;
-}
-
-std::uint32_t SavedFileIndex::Crc(const std::string& path, const platform::FileInfo& info) {
-    Entry& entry = Slot(path);
-    // A time of 0 means "unknown": then a change could not be told, so the file is read.
-    if (entry.Crc && entry.Info.Size == info.Size && entry.Info.LastWriteUtc == info.LastWriteUtc &&
-        info.LastWriteUtc != 0)
-        return *entry.Crc;
-    const std::uint32_t crc = FileCrc32(path);
-    entry.Info = info;
-    entry.Crc = crc;
-    return crc;
+SavedFileIndex::Placed SavedFileIndex::Place(const std::string& dir, const std::string& base,
+                                             const std::string& ext, const std::string& skipName,
+                                             std::int64_t size, std::uint32_t crc, const WriteFunction& write) {
+    Chain& chain = ChainOf(dir, base, ext, skipName);
+    const auto pathOf = [&](const Member& m) { return dir + ChainName(base, ext, m.Number); };
+    // Files met on disk and of this size are read once, then known by their content.
+    if (auto unread = chain.Unread.find(size); unread != chain.Unread.end()) {
+        const std::vector<std::size_t> members = std::move(unread->second);
+        chain.Unread.erase(unread);
+        for (std::size_t at : members) {
+            Member& m = chain.Members[at];
+            const std::string path = pathOf(m);
+            const auto now = platform::GetFileInfo(path);
+            if (!now || now->IsDirectory) {
+                m.Gone = true;
+                continue;
+            }
+            m.Info = *now;
+            if (now->Size == size)
+                chain.ByContent[{now->Size, FileCrc32(path)}].push_back(at);
+            else
+                chain.Unread[now->Size].push_back(at); // changed meanwhile; read when its size is asked for
+        }
+    }
+    // The first file of the same content, confirmed by a fresh look: a file whose size or
+    // time changed since its CRC was taken is read again (a time of 0 means "unknown", so
+    // such a file is always read).
+    if (auto same = chain.ByContent.find({size, crc}); same != chain.ByContent.end()) {
+        std::vector<std::size_t> candidates = same->second;
+        std::sort(candidates.begin(), candidates.end(),
+                  [&](std::size_t a, std::size_t b) { return chain.Members[a].Number < chain.Members[b].Number; });
+        for (std::size_t at : candidates) {
+            Member& m = chain.Members[at];
+            if (m.Gone) continue;
+            const std::string path = pathOf(m);
+            const auto now = platform::GetFileInfo(path);
+            if (!now || now->IsDirectory) {
+                m.Gone = true;
+                continue;
+            }
+            const bool unchanged =
+                now->Size == m.Info.Size && now->LastWriteUtc == m.Info.LastWriteUtc && now->LastWriteUtc != 0;
+            std::optional<std::uint32_t> nowCrc;
+            if (!unchanged && now->Size == size) nowCrc = FileCrc32(path);
+            if (unchanged || nowCrc == crc) {
+                m.Info = *now;
+                return {ChainName(base, ext, m.Number), true, *now};
+            }
+            // Changed into something else: filed under what it holds now.
+            m.Gone = true;
+            const int number = m.Number;
+            --files_;
+            Add(chain, number, *now, nowCrc);
+        }
+        // Drop the entries that are no copies of this content any more.
+        auto& list = chain.ByContent[{size, crc}];
+        list.erase(std::remove_if(list.begin(), list.end(), [&](std::size_t at) { return chain.Members[at].Gone; }),
+                   list.end());
+    }
+    // A new file at the next free name; a name someone took meanwhile is passed over (and is
+    // the copy when it holds the same content).
+    for (;; ++chain.NextFree) {
+        const std::string name = ChainName(base, ext, chain.NextFree);
+        if (name == skipName) continue;
+        const std::string path = dir + name;
+        if (const auto written = write(path)) {
+            Add(chain, chain.NextFree++, *written, crc);
+            return {name, false, *written};
+        }
+        const auto there = platform::GetFileInfo(path);
+        if (!there) continue; // gone again: the name is passed over all the same
+        if (!there->IsDirectory && there->Size == size && FileCrc32(path) == crc) {
+            Add(chain, chain.NextFree++, *there, crc);
+            return {name, true, *there};
+        }
+        Add(chain, chain.NextFree, *there, std::nullopt);
+    }
 }
 
 std::string AttachmentExtension(const std::string& fileName) {

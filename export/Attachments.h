@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,38 +31,73 @@ struct AttachmentCounts {
 // What one run has learned about the files in the folders it saves attachments into.
 //
 // Attachments with a common name ("report.pdf") form chains "report.pdf", "report_1.pdf",
-// ... that every new attachment of that name walks from the start; asking the file system
-// about every link of the chain each time makes a run quadratic in the length of the
-// chains. The index remembers the files it has seen, so that a walk asks the file system
-// only about names it has never seen and about files whose size matches (their facts are
-// taken afresh before they are compared). It also keeps the CRC-32 of files it has read,
-// valid while their size and last-write time are those it was read with.
+// ... . Walking a chain from its start for every new attachment, asking the file system
+// about each link, makes a run quadratic in the length of its chains (thousands of mails
+// with an "image001.png" each). The index keeps, per chain, the files it holds by size and
+// CRC-32 and the next number not taken, so that saving an attachment costs the same however
+// long its chain is: it looks only at files of the same size and content, and writes at the
+// next number.
 //
-// The file system stays the judge of everything that decides a name: a name is free only
-// when a look says so, and a match is confirmed by a fresh look and the CRC. A file deleted
-// by someone else during the run may be passed over as if still there (the mail then gets
-// a later number, nothing is lost). Bounded: it starts afresh when full.
+// The file system stays the judge: a chain is listed from the disk the first time a run
+// meets it, a file is taken for a copy only after a fresh look shows it unchanged since its
+// CRC was taken (or after it is read again), and a file is written only where no file is
+// (a name someone else took meanwhile is passed over, never written over). A file changed
+// or deleted by someone else during the run may be passed over as if it were still what it
+// was: the attachment then gets a later number, nothing is lost. Not bounded: a run's
+// chains hold one small entry per file it saved or met.
 class SavedFileIndex {
 public:
-    // The facts about path: from memory when this run has seen the file, else by a look
-    // (and remembered when it exists; lookedNow then says so).
-    std::optional<platform::FileInfo> Look(const std::string& path, bool* lookedNow = nullptr);
-    // The facts as they are now, by a look (and remembered, or forgotten when gone).
-    std::optional<platform::FileInfo> LookAgain(const std::string& path);
-    void Remember(const std::string& path, const platform::FileInfo& info);
-    // info: what a look at path just said (its size and time decide whether a CRC held holds).
-    std::uint32_t Crc(const std::string& path, const platform::FileInfo& info);
-    void Clear() { entries_.clear(); }
-    std::size_t Size() const { return entries_.size(); }
-    static constexpr std::size_t MaxEntries = 1u << 14;
+    // Where one attachment went: an existing file of the same content, or a new file.
+    struct Placed {
+        std::string Name;
+        bool Reused = false;
+        platform::FileInfo Info; // of the final file
+    };
+    // Writes a new file at path; returns its facts, or nullopt when the name turned out to be
+    // taken (nothing was written then). May throw.
+    using WriteFunction = std::function<std::optional<platform::FileInfo>(const std::string& path)>;
+
+    // Settles the attachment of the given size and CRC-32 in the chain dir + base [+ "_n"] + ext:
+    // the first file of the chain with the same content, else a new file written by write at
+    // the chain's next free name. skipName is never used (the run's temporary file).
+    Placed Place(const std::string& dir, const std::string& base, const std::string& ext,
+                 const std::string& skipName, std::int64_t size, std::uint32_t crc, const WriteFunction& write);
+
+    void Clear() {
+        chains_.clear();
+        files_ = 0;
+    }
+    // Files known in all chains.
+    std::size_t Size() const { return files_; }
 
 private:
-    struct Entry {
+    struct Member {
+        int Number = 0;
         platform::FileInfo Info;
-        std::optional<std::uint32_t> Crc; // of the file as Info describes it
+        bool Gone = false; // deleted or replaced by a directory since: never a copy again
     };
-    Entry& Slot(const std::string& path);
-    std::unordered_map<std::string, Entry> entries_;
+    struct ContentKey {
+        std::int64_t Size;
+        std::uint32_t Crc;
+        bool operator==(const ContentKey& o) const { return Size == o.Size && Crc == o.Crc; }
+    };
+    struct ContentHash {
+        std::size_t operator()(const ContentKey& k) const {
+            return std::hash<std::int64_t>()(k.Size) * 31 + k.Crc;
+        }
+    };
+    struct Chain {
+        std::vector<Member> Members;
+        // Members whose CRC is known, by size and CRC; members met on disk and not read yet, by size.
+        std::unordered_map<ContentKey, std::vector<std::size_t>, ContentHash> ByContent;
+        std::unordered_map<std::int64_t, std::vector<std::size_t>> Unread;
+        int NextFree = 0;
+    };
+    Chain& ChainOf(const std::string& dir, const std::string& base, const std::string& ext,
+                   const std::string& skipName);
+    void Add(Chain& chain, int number, const platform::FileInfo& info, std::optional<std::uint32_t> crc);
+    std::unordered_map<std::string, Chain> chains_; // by dir + base + "\n" + ext
+    std::size_t files_ = 0;
 };
 
 // The extension of an attachment's file name in lower case with its ".", taken after the

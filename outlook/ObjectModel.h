@@ -164,6 +164,10 @@ public:
     virtual ~ItemCollection() = default;
     virtual int Count() = 0;
     virtual std::shared_ptr<ItemObject> Item(int index) = 0; // 1-based
+    // The EntryID item index (1-based) will have, when the store knows it without reading
+    // the mail (an mbox's offsets, a Maildir's file names); empty when it does not. Lets an
+    // incremental run pass over the mails it holds already without reading them.
+    virtual WideString EntryIdOf(int /*index*/) { return {}; }
 };
 
 class FolderCollection;

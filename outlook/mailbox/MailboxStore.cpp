@@ -265,6 +265,8 @@ public:
     virtual ~FolderIndex() = default;
     virtual int Count() const = 0;
     virtual Loaded Load(int index, WarningSink& warnings) = 0; // 0-based
+    // The mail's EntryID as Load will give it, without reading it (0-based).
+    virtual std::string KeyOf(int index) const = 0;
 };
 
 // Warnings name the folder and the mail by its place in the folder.
@@ -319,13 +321,18 @@ public:
             warnings.Warn(Where(name_, index) + ": the mailbox file became shorter since it was opened; the mail is cut short");
         Loaded out;
         out.raw = UnquoteFromLines(std::move(raw));
-        char key[32];
-        std::snprintf(key, sizeof key, "%012llX", static_cast<unsigned long long>(e.Offset));
-        out.meta.EntryId = key;
+        out.meta.EntryId = KeyOf(index);
         out.meta.FromLineUtc = e.FromLineTime;
         out.meta.StoreTimeUtc = e.FromLineTime != 0.0 ? e.FromLineTime : fileTime_;
         out.meta.Where = Where(name_, index);
         return out;
+    }
+
+    std::string KeyOf(int index) const override {
+        char key[32];
+        std::snprintf(key, sizeof key, "%012llX",
+                      static_cast<unsigned long long>(entries_[static_cast<std::size_t>(index)].Offset));
+        return key;
     }
 
 private:
@@ -356,6 +363,7 @@ public:
         out.meta.Where = Where(name_, index);
         return out;
     }
+    std::string KeyOf(int index) const override { return files_[static_cast<std::size_t>(index)].key; }
 
 private:
     std::vector<File> files_;
@@ -481,9 +489,16 @@ private:
 
 class MailboxItems : public ItemCollection {
 public:
-    MailboxItems(std::shared_ptr<ReadAhead> reader, std::shared_ptr<WarningSink> warnings)
-        : reader_(std::move(reader)), warnings_(std::move(warnings)) {}
+    MailboxItems(std::shared_ptr<ReadAhead> reader, std::shared_ptr<const FolderIndex> index,
+                 std::shared_ptr<WarningSink> warnings)
+        : reader_(std::move(reader)), index_(std::move(index)), warnings_(std::move(warnings)) {}
     int Count() override { return reader_->Count(); }
+    WideString EntryIdOf(int index) override {
+        if (index < 1 || index > Count()) return {};
+        WideString id; // byte by byte, as the mail's own EntryID is made
+        for (unsigned char c : index_->KeyOf(index - 1)) id.push_back(static_cast<char16_t>(c));
+        return id;
+    }
     std::shared_ptr<ItemObject> Item(int index) override {
         if (index < 1 || index > Count()) throw EStoreError("Array index out of bounds.");
         ReadMail read = reader_->Take(index - 1);
@@ -495,6 +510,7 @@ public:
 
 private:
     std::shared_ptr<ReadAhead> reader_;
+    std::shared_ptr<const FolderIndex> index_;
     std::shared_ptr<WarningSink> warnings_;
 };
 
@@ -526,8 +542,9 @@ public:
             std::shared_ptr<FolderIndex> index = BuildIndex();
             const int count = index->Count();
             reader_ = std::make_shared<ReadAhead>(count, [index](int at) { return ReadItem(*index, at); });
+            index_ = index;
         }
-        return std::make_shared<MailboxItems>(reader_, ctx_->warnings);
+        return std::make_shared<MailboxItems>(reader_, index_, ctx_->warnings);
     }
 
 private:
@@ -630,6 +647,7 @@ private:
     FolderRef ref_;
     std::string name_;
     std::shared_ptr<ReadAhead> reader_; // holds the folder's index
+    std::shared_ptr<const FolderIndex> index_;
 };
 
 std::shared_ptr<Folder> MailboxFolders::Item(int index) {

@@ -283,20 +283,6 @@ namespace {
 
 class SavedFileIndexTest : public ScratchDir {};
 
-TEST_F(SavedFileIndexTest, AChangedFileIsReadAgain) {
-    const std::string f = Path("a.bin");
-    WriteFile(f, "abcd");
-    SavedFileIndex index;
-    const auto first = index.Crc(f, *platform::GetFileInfo(f));
-    EXPECT_EQ(first, FileCrc32(f));
-    // Same size, other bytes, another time: the remembered value must not be used.
-    WriteFile(f, "abce");
-    std::filesystem::last_write_time(f, std::filesystem::last_write_time(f) + std::chrono::seconds(5));
-    EXPECT_EQ(index.Crc(f, *platform::GetFileInfo(f)), FileCrc32(f));
-    EXPECT_NE(index.Crc(f, *platform::GetFileInfo(f)), first);
-    EXPECT_EQ(index.Size(), 1u);
-}
-
 // With and without the index, the same attachments in the same order must get the same
 // names and links: the index only spares looks, it never decides differently (nor does
 // saving from memory instead of through a file).
@@ -344,6 +330,61 @@ TEST_F(SavedFileIndexTest, RememberedFactsAreCheckedBeforeAMatch) {
     EXPECT_NE(save("abcd").find("data_1.xls"), std::string::npos);
     EXPECT_EQ(ReadFile(Path("out/atts/data_1.xls")), "abcd");
     EXPECT_NE(save("wxyz").find("data.xls\""), std::string::npos); // the changed file is a copy now
+}
+
+
+// A name someone else takes while the run goes on is passed over, whether the index has
+// seen the file or not: the other file is never written over.
+TEST_F(SavedFileIndexTest, AFileMadeBySomeoneElseIsNeverWrittenOver) {
+    for (const bool inMemory : {false, true}) {
+        SCOPED_TRACE(inMemory ? "in memory" : "through a file");
+        const std::string root = Path(inMemory ? "mem" : "file");
+        std::filesystem::create_directories(root + "/atts");
+        auto log = std::make_shared<FakeCallLog>();
+        SavedFileIndex index;
+        auto save = [&](const std::string& content) {
+            auto mail = std::make_shared<FakeMailItem>("Mail", log);
+            mail->AttachmentsInMemory = inMemory;
+            mail->AddAttachment(u"data.xls", content);
+            auto c = mail->Attachments();
+            return SaveAttachments(*c, {}, root, "atts", nullptr, &index);
+        };
+        save("first");
+        WriteFile(root + "/atts/data_1.xls", "theirs"); // the index's next free name
+        EXPECT_NE(save("second").find("data_2.xls"), std::string::npos);
+        EXPECT_EQ(ReadFile(root + "/atts/data_1.xls"), "theirs");
+        EXPECT_EQ(ReadFile(root + "/atts/data_2.xls"), "second");
+        // Their file, met on the way, is a copy like any other.
+        EXPECT_NE(save("theirs").find("data_1.xls"), std::string::npos);
+        EXPECT_EQ(platform::ListDirectory(root + "/atts").size(), 3u);
+    }
+}
+
+// A folder that holds a chain before the run (with a gap): the run lists it up to its first
+// free name, finds copies in it by content, and numbers on from there.
+TEST_F(SavedFileIndexTest, AChainOnDiskIsFoundAndContinued) {
+    std::filesystem::create_directories(Path("out/atts"));
+    WriteFile(Path("out/atts/report.pdf"), "zero");
+    WriteFile(Path("out/atts/report_1.pdf"), "one!");
+    WriteFile(Path("out/atts/report_3.pdf"), "three");
+    auto log = std::make_shared<FakeCallLog>();
+    SavedFileIndex index;
+    auto save = [&](const std::string& content) {
+        auto mail = std::make_shared<FakeMailItem>("Mail", log);
+        mail->AttachmentsInMemory = true;
+        mail->AddAttachment(u"report.pdf", content);
+        auto c = mail->Attachments();
+        const std::string links = SaveAttachments(*c, {}, Path("out"), "atts", nullptr, &index);
+        const std::size_t at = links.find("report");
+        return links.substr(at, links.find('"', at) - at);
+    };
+    EXPECT_EQ(save("one!"), "report_1.pdf");  // same size as report.pdf, other content
+    EXPECT_EQ(save("new"), "report_2.pdf");   // the gap
+    EXPECT_EQ(save("three"), "report_3.pdf"); // behind the gap: met when the write there is refused
+    EXPECT_EQ(save("four"), "report_4.pdf");
+    EXPECT_EQ(save("zero"), "report.pdf");
+    EXPECT_EQ(ReadFile(Path("out/atts/report_3.pdf")), "three");
+    EXPECT_EQ(index.Size(), 5u);
 }
 
 } // namespace

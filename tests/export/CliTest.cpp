@@ -180,6 +180,48 @@ TEST_F(CliProgram, FiltersAndResume) {
     EXPECT_EQ(Listing(Path("out/2006")), (std::vector<std::string>{"m200601021000_Report_2006.htm"}));
 }
 
+// A folder out of date order, then mails added with dates before and after the bound the
+// last run handed back: a resume exports exactly the new ones, and one more over the
+// unchanged folder writes nothing at all.
+TEST_F(CliProgram, ResumeLosesNoMailWhateverTheOrder) {
+    const auto mail = [](int day, const std::string& subject) {
+        char d[8];
+        std::snprintf(d, sizeof d, "%2d", day);
+        return "From a@example.org Mon Mar " + std::string(d) + " 10:00:00 2005\nFrom: a@example.org\nSubject: " +
+               subject + "\nDate: " + std::to_string(day) + " Mar 2005 10:00:00 +0000\nMessage-ID: <" + subject +
+               "@x>\n\nText of " + subject + ".\n\n";
+    };
+    const std::string store = Path("box.mbox");
+    WriteFile(store, mail(5, "five") + mail(1, "one") + mail(9, "nine") + mail(3, "three"));
+    const std::string args = "--store '" + store + "' --folder box --out '" + Path("out") + "' --resume";
+    ASSERT_EQ(Run(args), 0) << Err;
+    EXPECT_NE(Out.find("Exported:           4"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Next --resume from: 2005-03-09 10:00:00"), std::string::npos) << Out;
+
+    // One before the bound, one after it, appended as a mail program appends.
+    WriteFile(store, ReadFile(store) + mail(2, "two") + mail(12, "twelve"));
+    ASSERT_EQ(Run(args), 0) << Err;
+    EXPECT_NE(Out.find("Exported:           2"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Already archived:   4"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Next --resume from: 2005-03-12 10:00:00"), std::string::npos) << Out;
+    const std::vector<std::string> pages = Listing(Path("out/2005"));
+    EXPECT_EQ(pages, (std::vector<std::string>{"m200503011000_one.htm", "m200503021000_two.htm",
+                                               "m200503031000_three.htm", "m200503051000_five.htm",
+                                               "m200503091000_nine.htm", "m200503121000_twelve.htm"}));
+
+    // Nothing new: no page is written (a page rewritten would lose the line added here),
+    // and the bound stays at the latest mail.
+    for (const auto& page : pages) WriteFile(Path("out/2005/" + page), ReadFile(Path("out/2005/" + page)) + "kept");
+    ASSERT_EQ(Run(args), 0) << Err;
+    EXPECT_NE(Out.find("Exported:           0"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Already archived:   6"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("Next --resume from: 2005-03-12 10:00:00"), std::string::npos) << Out;
+    for (const auto& page : pages) {
+        const std::string text = ReadFile(Path("out/2005/" + page));
+        EXPECT_EQ(text.substr(text.size() - 4), "kept") << page;
+    }
+}
+
 TEST_F(CliProgram, ExitCodesAndMessages) {
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Out.find("--write-default-template"), std::string::npos);

@@ -225,6 +225,30 @@ TEST(MailboxStore, ItemsAreIndexedOncePerOpenedFolder) {
     EXPECT_NO_THROW(items->Item(2)->QueryMailItem()->GetText(dispid::Subject));
 }
 
+// An incremental run passes over archived mail by the EntryID the folder gives without
+// reading the mail: it must be the one the mail itself carries, or mail would be read again
+// (or, with another mail's identity, passed over).
+TEST(MailboxStore, EntryIdWithoutReadingIsTheMailsOwn) {
+    TempDir dir;
+    dir.Write("box", MboxOf({"one", "two", "three"}));
+    dir.Write("Mail/cur/1000.b:2,S", Mail("b"));
+    dir.Write("Mail/new/0999.a", Mail("a"));
+    dir.Write("Mail/1001.c:2,", Mail("loose"));
+    dir.Write("Eml/x \xC3\xA9.eml", Mail("x"));
+    for (const char* path : {"box", "Mail", "Eml"}) {
+        SCOPED_TRACE(path);
+        Opened o(dir.Ansi(path));
+        auto items = o.store->TopFolder()->Items();
+        ASSERT_GT(items->Count(), 0);
+        for (int i = items->Count(); i >= 1; --i) { // out of order, as a run that skips reads
+            const WideString id = items->EntryIdOf(i);
+            EXPECT_FALSE(id.empty());
+            EXPECT_EQ(id, items->Item(i)->QueryMailItem()->GetText(dispid::EntryID)) << i;
+        }
+        EXPECT_TRUE(items->EntryIdOf(items->Count() + 1).empty());
+    }
+}
+
 TEST(MailboxStore, MissingPathAndNonMboxFile) {
     TempDir dir;
     EXPECT_THROW(mailbox::OpenMailboxStore(dir.Ansi("nothing-here"), nullptr), EStoreError);
