@@ -49,5 +49,8 @@ shoot() {
 }
 
 shoot splash
+shoot main-disabled
 shoot main
+shoot main-menu
+shoot main-resized
 wait "$demo_pid"
