@@ -12,7 +12,7 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
-winbuild=${2:-$here/build-win}
+winbuild=$(cd "${2:-$here/build-win}" 2>/dev/null && pwd || echo "${2:-$here/build-win}")
 demo=$build/app/gui/quillmark_screenshot_demo
 out=$here/docs/screenshots
 [ -x "$demo" ] || { echo "missing $demo: build the target quillmark_screenshot_demo first" >&2; exit 1; }
@@ -42,7 +42,7 @@ shoot() {
     name=$1
     from=${2:-$work/demo.out}
     for _ in $(seq 1 300); do
-        line=$(grep "^$name " "$from" || true)
+        line=$(grep "^$name " "$from" 2>/dev/null || true)
         [ -n "$line" ] && break
         sleep 0.1
     done
@@ -64,7 +64,9 @@ windemo=$winbuild/tests/win32/win32_window_demo.exe
 if [ -f "$windemo" ] && command -v wine >/dev/null; then
     export WINEPREFIX=$winbuild/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
     mkdir -p "$work/win"
-    DISPLAY=$display wine "$windemo" "$(winepath -w "$work/win/export")" >"$work/windemo.out" 2>"$work/windemo.err" &
+    : >"$work/windemo.out"
+    winroot=$(DISPLAY=$display winepath -w "$work/win/export")
+    DISPLAY=$display wine "$windemo" "$winroot" >"$work/windemo.out" 2>"$work/windemo.err" &
     windemo_pid=$!
     for name in windows-disabled windows-main windows-menu windows-resized; do shoot "$name" "$work/windemo.out"; done
     wait "$windemo_pid" || true
