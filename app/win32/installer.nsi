@@ -6,7 +6,9 @@
 ;
 ; scripts/windows-package.sh fills STAGE and runs this. The user's settings (the registry key
 ; HKCU\Software\Keldane\quillmark) and anything the user exported are never removed.
-Unicode true
+; A 64-bit installer for the 64-bit programs (it also runs where no 32-bit layer is installed,
+; as on Wine without wine32).
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
