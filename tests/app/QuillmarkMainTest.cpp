@@ -554,7 +554,8 @@ TEST_F(WindowTest, WhileExportIsOffTheStatusLineSaysWhichInputIsWrong) {
         {"root missing", true, templ, root, false, false,
          "The export root " + root + " does not exist: the Create button makes it.", 1, true},
         {"attachments missing", true, templ, root, true, false,
-         "The attachments directory " + root + "/atts does not exist: the Create button makes it.", 1, true},
+         "The attachments directory " + IncludeTrailingPathDelimiter(root) + "atts does not exist: the Create button makes it.",
+         1, true},
         {"all there", true, templ, root, true, true, "Ready to export [Inbox] into " + root, 0, false},
     };
     for (const Case& c : cases) {
@@ -659,13 +660,13 @@ TEST_F(WindowTest, BrowsingForTheRootAndForAnAttachmentsDirectoryBelowIt) {
     SelectInbox();
     view.FolderAnswer = root;
     form->BrowseRootClick();
-    EXPECT_EQ(view.Texts[TFField::Emaildir], root + "/");
+    EXPECT_EQ(view.Texts[TFField::Emaildir], IncludeTrailingPathDelimiter(root));
     EXPECT_TRUE(view.ExportEnabled);
 
     fs::create_directories(root + "/files/2026");
     view.FolderAnswer = root + "/files/2026/";
     form->BrowseAttsClick();
-    EXPECT_EQ(view.FolderDialogArgs.back(), root + "/atts");
+    EXPECT_EQ(view.FolderDialogArgs.back(), IncludeTrailingPathDelimiter(root) + "atts");
     EXPECT_EQ(view.Texts[TFField::Eattdir], "files/2026");
 
     view.FolderAnswer = dir / "elsewhere"; // not below the root: refused, said why
@@ -676,5 +677,5 @@ TEST_F(WindowTest, BrowsingForTheRootAndForAnAttachmentsDirectoryBelowIt) {
 
     view.FolderAnswer.reset(); // cancel: nothing changes
     form->BrowseRootClick();
-    EXPECT_EQ(view.Texts[TFField::Emaildir], root + "/");
+    EXPECT_EQ(view.Texts[TFField::Emaildir], IncludeTrailingPathDelimiter(root));
 }
