@@ -13,10 +13,19 @@ using namespace quillmark::test::win32window;
 
 namespace {
 
+// The menu bar and the client area: without a window manager (Xvfb) Wine draws no title bar,
+// and the window's rectangle would show a black band where it would be.
 void Report(const char* name, HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
-    std::printf("%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left, r.bottom - r.top);
+    RECT client;
+    GetClientRect(window, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    long top = origin.y;
+    MENUBARINFO bar{};
+    bar.cbSize = sizeof bar;
+    if (GetMenuBarInfo(window, OBJID_MENU, 0, &bar)) top = bar.rcBar.top;
+    else if (GetMenu(window)) top -= GetSystemMetrics(SM_CYMENU); // not asked across processes everywhere
+    std::printf("%s %ld %ld %ld %ld\n", name, origin.x, top, client.right, origin.y + client.bottom - top);
     std::fflush(stdout);
     Sleep(3000);
 }
