@@ -152,3 +152,21 @@ TEST_F(Win32WindowTest, TheEscapeCommandStopsARunAndExitClosesTheWindowSavingThe
     EXPECT_EQ(RegQueryValueExW(key, L"MailDir", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     RegCloseKey(key);
 }
+
+TEST_F(Win32WindowTest, TabGoesThroughTheInputsInTheOrderOfTheSteps) {
+    fs::create_directories(root_ / "atts");
+    RunningWindow w;
+    ASSERT_TRUE(w.Up());
+    w.Type(IdEmaildir, Root());
+    w.Select(w.Child(w.TreeRoot(), 0)); // Export on, Create off (the folders are there)
+    ASSERT_TRUE(w.Enabled(IdBmailout));
+    // The dialog keyboard's own order; controls that are off are passed over.
+    const int expected[] = {IdTV,    IdEmail, IdBmail, IdEmaildir, IdBroot,    IdEattdir, IdBatts,
+                            IdEdat1, IdEdat2, IdEsize, IdMre_subj, IdBmailout, IdTV};
+    HWND at = w.Control(IdTV);
+    for (std::size_t i = 1; i < std::size(expected); ++i) {
+        at = GetNextDlgTabItem(w.Handle(), at, FALSE);
+        ASSERT_NE(at, nullptr);
+        EXPECT_EQ(GetDlgCtrlID(at), expected[i]) << "step " << i;
+    }
+}
