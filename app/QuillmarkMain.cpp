@@ -7,7 +7,9 @@
 #include "template/DefaultTemplate.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 
 namespace quillmark {
@@ -39,6 +41,7 @@ void TF::SetText(TFField field, const std::string& text) {
 }
 
 void TF::FieldChanged(TFField field) {
+    userActed_ = true;
     if (field == TFField::Email || field == TFField::Emaildir || field == TFField::Eattdir) TestValid();
 }
 
@@ -104,7 +107,7 @@ void TF::FormCreate() {
     OutlookNameSpace->Logon();
     view_.AddSplashLine("TreeScan...");
     try {
-        Tree.ScanFolders(*OutlookNameSpace->Folders(), nullptr);
+        ScanTree();
     } catch (...) {
         view_.ShowTree(Tree); // the nodes added before the error stay
         throw;
@@ -112,6 +115,34 @@ void TF::FormCreate() {
     view_.ShowTree(Tree);
     TestValid();
     view_.HideSplash();
+}
+
+void TF::ScanTree() {
+    mailCounts_.clear();
+    Tree.ScanFolders(*OutlookNameSpace->Folders(), nullptr);
+    CountMails();
+}
+
+void TF::CountMails() {
+    // A folder whose count cannot be had shows its name alone; the tree is still usable.
+    std::function<void(const outlook::FolderNode&)> count = [&](const outlook::FolderNode& node) {
+        try {
+            auto folder = OutlookNameSpace->GetFolderFromID(node.Folder.EntryID, node.Folder.StoreID);
+            if (folder) {
+                auto items = folder->Items();
+                if (items) mailCounts_[&node] = items->Count();
+            }
+        } catch (const std::exception&) {
+        }
+        for (const auto& child : node.Children) count(*child);
+    };
+    for (const auto& top : Tree.TopLevel()) count(*top);
+}
+
+std::string TF::NodeCaption(const outlook::FolderNode& node) const {
+    auto it = mailCounts_.find(&node);
+    if (it == mailCounts_.end()) return node.Text;
+    return node.Text + " (" + std::to_string(it->second) + ")";
 }
 
 void TF::Start() {
@@ -149,6 +180,7 @@ void TF::Reconnect() {
     if (exporting_) return;
     SelectedFolder = nullptr;
     run_.reset();
+    mailCounts_.clear();
     Tree.Clear();
     view_.ShowTree(Tree);
     TestValid();
@@ -161,7 +193,7 @@ void TF::Reconnect() {
     run_ = std::make_unique<ExportRun>(OutlookNameSpace, *this, Identity());
     OutlookNameSpace->Logon();
     try {
-        Tree.ScanFolders(*OutlookNameSpace->Folders(), nullptr);
+        ScanTree();
     } catch (...) {
         view_.ShowTree(Tree);
         TestValid();
@@ -211,17 +243,112 @@ void TF::TestValid() {
     // A run in progress keeps the export command off, whatever the inputs say: a second run
     // must not start inside the first.
     view_.SetExportEnabled(valid && !exporting_);
+    view_.SetCreateFoldersEnabled(!exporting_ && !root.empty() && !attsOk);
+
+    // The colours alone do not say what is wrong; the status line does, unless it holds a
+    // message the user has not acted on yet (a run's summary, a store's warning).
+    if (exporting_ || !(statusExplains_ || userActed_)) return;
+    userActed_ = false;
+    const std::string problem = ExportProblem();
+    if (!problem.empty()) {
+        view_.SetStatus(problem, node && !problem.empty() ? 1 : 0);
+    } else {
+        view_.SetStatus("Ready to export [" + node->Text + "] into " + root, 0);
+    }
+    statusExplains_ = true;
+}
+
+std::string TF::ExportProblem() {
+    const outlook::FolderNode* node = view_.SelectedNode();
+    if (!node) return "Select the folder to export in the tree.";
+    const std::string templ = Text(TFField::Email);
+    if (templ.empty()) return "Name the template file (step 2).";
+    if (!platform::FileExists(templ)) return "The template file " + templ + " does not exist.";
+    const std::string root = Text(TFField::Emaildir);
+    if (root.empty()) return "Name the export root directory (step 3).";
+    if (!IsDirectory(root))
+        return "The export root " + root + " does not exist: the Create button makes it.";
+    const std::string atts = IncludeTrailingPathDelimiter(root) + Text(TFField::Eattdir);
+    if (!IsDirectory(atts))
+        return "The attachments directory " + atts + " does not exist: the Create button makes it.";
+    return "";
+}
+
+void TF::CreateFoldersClick() {
+    if (exporting_) return;
+    const std::string root = Text(TFField::Emaildir);
+    if (root.empty()) return;
+    // The same folders a run from the command line creates: the root, and the attachments
+    // directory below it.
+    CreateDirectoryPath(IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(root) + Text(TFField::Eattdir)));
+    userActed_ = true;
+    TestValid();
+}
+
+void TF::BrowseRootClick() {
+    auto chosen = view_.AskFolder(Text(TFField::Emaildir));
+    if (!chosen) return;
+    userActed_ = true;
+    SetText(TFField::Emaildir, IncludeTrailingPathDelimiter(*chosen));
+}
+
+void TF::BrowseAttsClick() {
+    const std::string root = IncludeTrailingPathDelimiter(Text(TFField::Emaildir));
+    auto chosen = view_.AskFolder(root + Text(TFField::Eattdir));
+    if (!chosen) return;
+    userActed_ = true;
+    std::string dir = *chosen;
+    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+    // Compared as the file system spells them: one delimiter kind, letter case as typed.
+    auto same = [](char a, char b) { return a == b || ((a == '/' || a == '\\') && (b == '/' || b == '\\')); };
+    if (dir.size() >= root.size() && std::equal(root.begin(), root.end(), dir.begin(), same)) {
+        SetText(TFField::Eattdir, dir.substr(root.size()));
+        return;
+    }
+    ShowStatus("The attachments directory must lie below the export root " + root, 1);
+}
+
+void TF::OpenArchiveFolderClick() {
+    const std::string root = Text(TFField::Emaildir);
+    if (!IsDirectory(root)) {
+        ShowStatus("The export root " + root + " does not exist yet: nothing has been exported there.", 1);
+        return;
+    }
+    view_.OpenFolder(root);
+}
+
+std::string TF::AboutText() const {
+    std::string text;
+    const TAppInfo* info = env_.Info;
+    text += (info ? info->ProductName : std::string("Quillmark")) + " " + (info ? info->ProductVersion : "");
+    if (info && !info->FileVersion.empty()) text += " (file version " + info->FileVersion + ")";
+    text += "\n";
+    if (info && !info->Comments.empty()) text += info->Comments + "\n";
+    text += "\nTurns a folder of mail into a static, browsable archive of HTML pages.\n";
+    if (!env_.Libraries.empty()) {
+        text += "\nBuilt with:\n";
+        for (const auto& line : env_.Libraries) text += "  " + line + "\n";
+    }
+    return text;
+}
+
+void TF::AboutClick() {
+    view_.ShowAbout("About " + (env_.Info ? env_.Info->ProductName : std::string("Quillmark")), AboutText());
 }
 
 void TF::TVChange(const outlook::FolderNode* node) {
     if (node) view_.SetExportCaption("5. Export [" + node->Text + "] ...");
+    userActed_ = true;
     TestValid();
 }
 
 void TF::BmailClick() {
     const std::string current = Text(TFField::Email);
     auto chosen = view_.AskOpenFile(DirectoryPart(current), current, TemplateFilter, "htm");
-    if (chosen) SetText(TFField::Email, *chosen);
+    if (chosen) {
+        userActed_ = true;
+        SetText(TFField::Email, *chosen);
+    }
 }
 
 void TF::L1990Click() { SetText(TFField::Edat1, DateTimeToText(EncodeDate(1990, 1, 1))); }
@@ -251,9 +378,11 @@ void TF::BmailoutClick() {
     in.FromText = Text(TFField::Edat1);
     in.ToText = Text(TFField::Edat2);
     in.SizeText = Text(TFField::Esize);
-    // The subject list is hidden in the window and so reports no lines: every mail passes
-    // the subject filter, whatever the stored expressions say.
-    in.SubjectLines.clear();
+    // One expression per line of the memo; empty lines are no expressions.
+    SplitPageLines(Text(TFField::Mre_subj), in.SubjectLines);
+    in.SubjectLines.erase(std::remove_if(in.SubjectLines.begin(), in.SubjectLines.end(),
+                                         [](const std::string& l) { return l.find_first_not_of(" \t") == std::string::npos; }),
+                          in.SubjectLines.end());
 
     struct RunGuard {
         TF& form;
@@ -267,18 +396,25 @@ void TF::BmailoutClick() {
         }
     };
     std::exception_ptr failure;
+    ExportOutcome outcome = ExportOutcome::Busy;
+    const auto started = std::chrono::steady_clock::now();
     {
         RunGuard guard(*this);
         try {
             view_.SetStopEnabled(true);
             view_.SetExportEnabled(false);
-            run_->ExportMails(in);
+            view_.SetCreateFoldersEnabled(false);
+            outcome = run_->ExportMails(in);
             view_.SetStopEnabled(false);
         } catch (...) {
             // A failed run leaves Stop as it was.
             failure = std::current_exception();
         }
     }
+    // The inputs are checked again: Export comes back when they still hold, without the
+    // user having to touch a field.
+    TestValid();
+    if (!failure) ShowRunSummary(outcome, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     if (failure) {
         if (!closeRequested_) std::rethrow_exception(failure);
         // The close the user asked for during the run still follows, once the error has
@@ -305,7 +441,37 @@ void TF::FormDestroy() {
 
 void TF::Close() { Guarded([this] { FormDestroy(); }); }
 
-void TF::ShowStatus(const std::string& text, int mode) { view_.SetStatus(text, mode); }
+void TF::ShowRunSummary(ExportOutcome outcome, double seconds) {
+    if (outcome == ExportOutcome::Busy || !run_) return;
+    const ExportStats& st = run_->Stats();
+    auto count = [](int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); };
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f s", seconds);
+    std::string summary = count(st.Exported, "mail", "mails") + " exported, " + std::to_string(st.Filtered) +
+                          " filtered out, " + count(st.AttachmentsSaved, "attachment", "attachments") + " saved";
+    if (st.AttachmentsReused > 0) summary += " (" + std::to_string(st.AttachmentsReused) + " already there)";
+    summary += ", " + std::string(time);
+    switch (outcome) {
+    case ExportOutcome::Completed:
+        ShowStatus("Done: " + summary + ".", 0);
+        break;
+    case ExportOutcome::Stopped:
+        ShowStatus("Stopped: " + summary + " before the stop.", 1);
+        break;
+    case ExportOutcome::Failed:
+        // The run's own red line names the first mail that failed; it stays in front.
+        ShowStatus(lastRunStatus_ + " - " + summary + ".", 1);
+        break;
+    case ExportOutcome::Busy:
+        break;
+    }
+}
+
+void TF::ShowStatus(const std::string& text, int mode) {
+    statusExplains_ = false;
+    lastRunStatus_ = text;
+    view_.SetStatus(text, mode);
+}
 
 void TF::SetProgressMax(int maximum) { view_.SetProgressMax(maximum); }
 

@@ -11,6 +11,7 @@
 #include "platform/SettingsStore.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,15 @@ public:
 
     virtual TFBounds Bounds() = 0;
     virtual void MoveTo(int left, int top) = 0;
+    // The window's outer size; the view keeps it no smaller than its minimum.
+    virtual void SetSize(int width, int height) = 0;
+    // The command that creates a missing export root / attachments folder is offered only
+    // while one of them is missing.
+    virtual void SetCreateFoldersEnabled(bool enabled) = 0;
+    // Opens a folder in the desktop's file manager.
+    virtual void OpenFolder(const std::string& path) = 0;
+    // The About box.
+    virtual void ShowAbout(const std::string& title, const std::string& text) = 0;
 
     // Rebuilds the tree view from the model (nodes keep their addresses for the model's
     // life) and clears the selection.
@@ -65,6 +75,8 @@ public:
     // The file-open dialog; nullopt on cancel. filter is "Description (*.ext)|*.ext".
     virtual std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,
                                                    const std::string& filter, const std::string& defaultExt) = 0;
+    // The folder picker; nullopt on cancel.
+    virtual std::optional<std::string> AskFolder(const std::string& initialDir) = 0;
     // The standard error message box.
     virtual void ShowError(const std::string& message) = 0;
     // Closes the window (the close rules run again).
@@ -87,6 +99,8 @@ struct TFEnvironment {
     std::string UserDataDir;
     std::function<bool(const std::string&)> DirectoryWritable;
     std::function<double()> Now; // local date and time
+    // The libraries the program is built with, one line each with its licence, for About.
+    std::vector<std::string> Libraries;
 };
 
 class TF : public ExportHost {
@@ -109,8 +123,25 @@ public:
     void BstopClick();
     void L1990Click();
     void L2005Click();
+    // Creates the export root and the attachments folder below it, as the command line
+    // creates them before a run.
+    void CreateFoldersClick();
+    // Browse for the export root, and for the attachments directory (which must lie below
+    // the root: the field holds its name relative to the root).
+    void BrowseRootClick();
+    void BrowseAttsClick();
+    // The menu's "Open archive folder": the export root in the file manager.
+    void OpenArchiveFolderClick();
+    void AboutClick();
     // The user changed the text of an input.
     void FieldChanged(TFField field);
+
+    // Why Export cannot run with the inputs as they are ("" when it can). In the order the
+    // window numbers its steps: the folder, the template, the root, the attachments folder.
+    std::string ExportProblem();
+    // The tree node's caption: the folder's name and its number of items.
+    std::string NodeCaption(const outlook::FolderNode& node) const;
+    std::string AboutText() const;
 
     // Start-up as the program runs it: FormCreate under the application's handler. A failed
     // start-up shows its error over the splash (whose last line names the stage that
@@ -165,6 +196,9 @@ private:
     void SetFromText(const std::string& text) override;
 
     void ConnectStores();
+    void ScanTree();
+    void CountMails();
+    void ShowRunSummary(ExportOutcome outcome, double seconds);
     void DisconnectStores();
     void Reconnect();
     AppIdentity Identity() const;
@@ -176,6 +210,13 @@ private:
     std::vector<std::string> connectedStores_;
     bool exporting_ = false;
     bool closeRequested_ = false;
+    // The status line shows TF's own explanation of the inputs (or nothing): a new one may
+    // replace it. Other messages (a run's summary, a store's warning) stay until the user
+    // changes an input.
+    bool statusExplains_ = true;
+    bool userActed_ = false;
+    std::string lastRunStatus_;
+    std::map<const outlook::FolderNode*, int> mailCounts_;
 };
 
 // The directory part of a path, up to and including its last "\" or "/" ("" when none).

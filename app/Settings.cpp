@@ -33,6 +33,9 @@ void LoadSettings(TF& form) {
         int left = key->ReadInteger("Left");
         view.MoveTo(left, view.Bounds().Top);
     }
+    // The window can be resized; its size comes back as it was left.
+    if (key->ValueExists("Width") && key->ValueExists("Height"))
+        view.SetSize(key->ReadInteger("Width"), key->ReadInteger("Height"));
     for (const auto& v : TextValues)
         if (key->ValueExists(v.Name)) form.SetText(v.Field, key->ReadString(v.Name));
     if (key->ValueExists("RE_Subj")) form.SetText(TFField::Mre_subj, UnescapeLineBreaks(key->ReadString("RE_Subj")));

@@ -21,6 +21,9 @@ command -v wine >/dev/null || need+=(wine wine64)
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v makensis >/dev/null || need+=(nsis)
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v zip >/dev/null || need+=(zip)
 if [ ${#need[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -41,8 +44,17 @@ unset DISPLAY WAYLAND_DISPLAY
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 export TZ=${QUILLMARK_WINE_TZ:-Europe/Stockholm}
 
-cleanup() { wineserver -k 2>/dev/null || true; }
+# The window's tests need a display: a virtual one of our own (never the user's).
+xvfb_pid=""
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
+display=:$(( 200 + $$ % 100 ))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
 
 stage "configure"
 # Release without debug information (which makes static MinGW links slow and large), at -O2:
@@ -67,5 +79,16 @@ stage "tests under wine"
 status=0
 timeout 900 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300 || status=$?
 
-stage "done (ctest status $status)"
+stage "installer and portable zip"
+bash scripts/windows-package.sh "$build"
+version=$(sed -n 's/^set(QUILLMARK_PRODUCT_VERSION "\(.*\)")/\1/p' CMakeLists.txt)
+setup=$build/package/Quillmark-$version-setup.exe
+ls -l "$setup" "$build/package/Quillmark-$version-portable.zip"
+
+stage "install silently, run, uninstall"
+install_status=0
+bash scripts/windows-install-check.sh "$build" || install_status=$?
+[ $status -eq 0 ] && status=$install_status
+
+stage "done (status $status)"
 exit $status

@@ -7,6 +7,12 @@
 
 #include <algorithm>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QInputDialog>
+#include <QKeySequence>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QUrl>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -77,19 +83,29 @@ std::string ErrorBoxText(const std::string& message) {
 }
 
 TFMainWindow::TFMainWindow(TFEnvironment env)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    : QWidget(nullptr, Qt::Window) {
     setObjectName("F");
     QFont font;
     font.setFamilies({"Tahoma", "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"});
     font.setPixelSize(Dp(16));
     setFont(font);
     setWindowIcon(QuillmarkIcon());
-    // Fixed size (which also covers the designed minimum width of 280): no maximise, no
-    // resizing.
-    setFixedSize(Dp(784), Dp(401));
-    move(695, 439);
+    // The designed size is the smallest: the window grows, and the tree, the fields and the
+    // expression memo grow with it.
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setObjectName("MainMenu");
+    body_ = new QWidget(this);
+    body_->setObjectName("Body");
     BuildControls();
+    BuildMenu();
+    // The menu bar's height is known once it holds its menus.
+    // The status line is at least as tall as its font needs: a larger desktop font would
+    // cut its text off at the bottom.
+    const int menuHeight = menuBar_->sizeHint().height() + StatusExtra();
+    setMinimumSize(Dp(784), Dp(401) + menuHeight);
+    resize(Dp(784), Dp(401) + menuHeight);
+    move(695, 439);
+    LayOut();
     form_ = std::make_unique<TF>(*this, std::move(env));
 }
 
@@ -105,8 +121,8 @@ void TFMainWindow::BuildControls() {
         return [this, f = std::move(f)] { form_->Guarded(f); };
     };
 
-    Place(HelpLabel(this, "Ltv", "1. Select folder to export", nullptr), 6, 6, 175, 19);
-    tv_ = new QTreeWidget(this);
+    Place(HelpLabel(body_, "Ltv", "1. Select folder to export", nullptr), 6, 6, 175, 19);
+    tv_ = new QTreeWidget(body_);
     tv_->setObjectName("TV");
     Place(tv_, 6, 30, 203, 333);
     tv_->setHeaderHidden(true);
@@ -122,7 +138,7 @@ void TFMainWindow::BuildControls() {
     });
     connect(tv_, &QTreeWidget::customContextMenuRequested, this, &TFMainWindow::ShowTreeMenu);
 
-    Place(HelpLabel(this, "Lmail", "2. Select mail template file", "This is template for the email output"), 218, 6,
+    Place(HelpLabel(body_, "Lmail", "2. Select mail template file", "This is template for the email output"), 218, 6,
           187, 19);
     auto makeEdit = [this, guarded](QWidget* parent, TFField field, const char* name) {
         auto* e = new QLineEdit(parent);
@@ -134,22 +150,28 @@ void TFMainWindow::BuildControls() {
         });
         return e;
     };
-    Place(makeEdit(this, TFField::Email, "Email"), 218, 30, 470, 27);
-    bmail_ = new QPushButton("Browse...", this);
+    Place(makeEdit(body_, TFField::Email, "Email"), 218, 30, 470, 27);
+    bmail_ = new QPushButton("Browse...", body_);
     bmail_->setObjectName("Bmail");
     Place(bmail_, 693, 30, 84, 29);
     connect(bmail_, &QPushButton::clicked, this, guarded([this] { form_->BmailClick(); }));
+    bcreate_ = new QPushButton("Create", body_);
+    bcreate_->setObjectName("Bcreate");
+    bcreate_->setToolTip("Create the export root and its attachments directory");
+    bcreate_->setEnabled(false);
+    Place(bcreate_, 693, 88, 84, 29);
+    connect(bcreate_, &QPushButton::clicked, this, guarded([this] { form_->CreateFoldersClick(); }));
 
-    Place(HelpLabel(this, "Lmaildir", "3. Select export root directory (html file output)",
+    Place(HelpLabel(body_, "Lmaildir", "3. Select export root directory (html file output)",
                     "An existing directory for output of mail files"),
           218, 65, 337, 19);
-    Place(makeEdit(this, TFField::Emaildir, "Emaildir"), 218, 89, 357, 27);
-    Place(HelpLabel(this, "Lattdir", "Attachments dir", "Root + dir = Attachment dir"), 580, 65, 112, 19);
-    QLineEdit* eattdir = makeEdit(this, TFField::Eattdir, "Eattdir");
+    Place(makeEdit(body_, TFField::Emaildir, "Emaildir"), 218, 89, 357, 27);
+    Place(HelpLabel(body_, "Lattdir", "Attachments dir", "Root + dir = Attachment dir"), 580, 65, 112, 19);
+    QLineEdit* eattdir = makeEdit(body_, TFField::Eattdir, "Eattdir");
     eattdir->setText("atts");
     Place(eattdir, 580, 89, 108, 27);
 
-    gbrestrict_ = new QGroupBox("4. Restrict output with:", this);
+    gbrestrict_ = new QGroupBox("4. Restrict output with:", body_);
     gbrestrict_->setObjectName("GBrestrict");
     Place(gbrestrict_, 218, 125, 470, 185);
     Place(HelpLabel(gbrestrict_, "Ldat1", "From datetime:", "Output only email >= datetime"), 6, 24, 109, 19);
@@ -166,35 +188,33 @@ void TFMainWindow::BuildControls() {
     Place(HelpLabel(gbrestrict_, "Lsize", "Body size >bytes", "Output only email with body size larger than"), 309, 24,
           120, 19);
     Place(makeEdit(gbrestrict_, TFField::Esize, "Esize"), 309, 48, 120, 27);
-    QLabel* label1 = HelpLabel(gbrestrict_, "Label1", "Subject match RegExprs (or):",
-                               "Only export mail which match any of below regular expressions");
-    Place(label1, 6, 83, 209, 19);
-    label1->hide(); // the subject list and its label stay hidden for the whole run
+    label1_ = HelpLabel(gbrestrict_, "Label1", "Subject match RegExprs (or, one per line):",
+                        "Only export mail which match any of below regular expressions");
+    Place(label1_, 6, 83, 300, 19);
     mreSubj_ = new QPlainTextEdit(gbrestrict_);
     mreSubj_->setObjectName("Mre_subj");
     mreSubj_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    mreSubj_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mreSubj_->setTabChangesFocus(true);
     Place(mreSubj_, 6, 107, 452, 72);
-    mreSubj_->hide();
 
-    bmailout_ = new QPushButton("5. Export ...", this);
+    bmailout_ = new QPushButton("5. Export ...", body_);
     bmailout_->setObjectName("Bmailout");
     Place(bmailout_, 218, 327, 470, 36);
     bmailout_->setEnabled(false);
     connect(bmailout_, &QPushButton::clicked, this, guarded([this] { form_->BmailoutClick(); }));
-    bstop_ = new QPushButton("Stop !", this);
+    bstop_ = new QPushButton("Stop !", body_);
     bstop_->setObjectName("Bstop");
     Place(bstop_, 693, 327, 84, 36);
     bstop_->setEnabled(false);
     connect(bstop_, &QPushButton::clicked, this, guarded([this] { form_->BstopClick(); }));
 
-    pb_ = new QProgressBar(this);
+    pb_ = new QProgressBar(body_);
     pb_->setObjectName("PB");
     pb_->setRange(0, 100);
     pb_->setValue(0);
     pb_->setTextVisible(false);
     pb_->setGeometry(0, Dp(369), Dp(784), Dp(12));
-    pstatus_ = new QLabel(this);
+    pstatus_ = new QLabel(body_);
     pstatus_->setObjectName("PStatus");
     pstatus_->setFrameStyle(QFrame::Panel | QFrame::Sunken); // lowered bevel
     pstatus_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -204,10 +224,116 @@ void TFMainWindow::BuildControls() {
 
     // Tab order as designed: the tree, template, Browse, root, attachments, the group's
     // fields, Export, Stop. The progress bar and the status line take no focus.
-    QWidget* order[] = {tv_, edits_[TFField::Email], bmail_, edits_[TFField::Emaildir], edits_[TFField::Eattdir],
+    QWidget* order[] = {tv_, edits_[TFField::Email], bmail_, edits_[TFField::Emaildir], edits_[TFField::Eattdir], bcreate_,
                         edits_[TFField::Edat1], edits_[TFField::Edat2], edits_[TFField::Esize], mreSubj_, bmailout_,
                         bstop_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void TFMainWindow::BuildMenu() {
+    auto guarded = [this](std::function<void()> f) {
+        return [this, f = std::move(f)] { form_->Guarded(f); };
+    };
+    auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& keys) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(name);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WindowShortcut);
+        return a;
+    };
+    QMenu* file = menuBar_->addMenu("&File");
+    connect(add(file, "FileOpenStore", QString::fromUtf8("&Open mail store\u2026"), QKeySequence::Open),
+            &QAction::triggered, this, [this] { OpenStoreCommand(); });
+    connect(add(file, "FileCloseStore", "&Close store", QKeySequence(Qt::CTRL | Qt::Key_W)), &QAction::triggered, this,
+            [this] { CloseStoreCommand(); });
+    file->addSeparator();
+    connect(add(file, "FileOpenArchive", "Open &archive folder", QKeySequence(Qt::CTRL | Qt::Key_E)),
+            &QAction::triggered, this, guarded([this] { form_->OpenArchiveFolderClick(); }));
+    file->addSeparator();
+    connect(add(file, "FileExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this,
+            [this] { close(); });
+    QMenu* help = menuBar_->addMenu("&Help");
+    connect(add(help, "HelpAbout", "&About Quillmark", QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
+            guarded([this] { form_->AboutClick(); }));
+    // The store commands wait while a run goes on: the tree is the run's source.
+    connect(file, &QMenu::aboutToShow, this, [this] {
+        Command("FileOpenStore")->setEnabled(!form_->Exporting());
+        Command("FileCloseStore")->setEnabled(!form_->Exporting() && !form_->MailStores().empty());
+    });
+}
+
+QAction* TFMainWindow::Command(const char* name) const { return menuBar_->findChild<QAction*>(name); }
+
+void TFMainWindow::OpenStoreCommand() {
+    if (form_->Exporting()) return;
+    std::optional<std::string> path;
+    if (OpenFileHook) {
+        path = OpenFileHook();
+    } else {
+        // A store is a file (mbox, .pst) or a directory (Maildir, .eml folder): the dialog
+        // takes either.
+        QFileDialog dialog(this, "Open mail store");
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setNameFilters({"Mail stores (*.mbox *.pst *.ost *.eml mbox Inbox *)", "All files (*)"});
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = A(dialog.selectedFiles().front());
+    }
+    if (path) form_->Guarded([&] { form_->OpenMailStore(*path); });
+}
+
+void TFMainWindow::CloseStoreCommand() {
+    const auto& stores = form_->MailStores();
+    if (form_->Exporting() || stores.empty()) return;
+    std::optional<std::string> path;
+    if (stores.size() == 1) {
+        path = stores.front();
+    } else if (ChooseStoreHook) {
+        path = ChooseStoreHook(stores);
+    } else {
+        QStringList items;
+        for (const auto& s : stores) items << Q(s);
+        bool ok = false;
+        QString chosen = QInputDialog::getItem(this, "Close store", "Mail store to close:", items, 0, false, &ok);
+        if (ok) path = A(chosen);
+    }
+    if (path) form_->Guarded([&] { form_->CloseMailStore(*path); });
+}
+
+void TFMainWindow::LayOut() {
+    const int menuHeight = menuBar_->sizeHint().height();
+    menuBar_->setGeometry(0, 0, width(), menuHeight);
+    body_->setGeometry(0, menuHeight, width(), height() - menuHeight);
+    const int dx = std::max(0, body_->width() - Dp(784));
+    const int dy = std::max(0, body_->height() - Dp(401) - StatusExtra());
+    const int tx = dx / 4; // the tree's share of the extra width
+    const int fx = dx - tx;
+    auto at = [](QWidget* w, int left, int top, int width, int height) { w->setGeometry(left, top, width, height); };
+    at(tv_, Dp(6), Dp(30), Dp(203) + tx, Dp(333) + dy);
+    auto* lmail = body_->findChild<QLabel*>("Lmail");
+    lmail->move(Dp(218) + tx, Dp(6));
+    at(Edit(TFField::Email), Dp(218) + tx, Dp(30), Dp(470) + fx, Dp(27));
+    bmail_->move(Dp(693) + dx, Dp(30));
+    body_->findChild<QLabel*>("Lmaildir")->move(Dp(218) + tx, Dp(65));
+    at(Edit(TFField::Emaildir), Dp(218) + tx, Dp(89), Dp(357) + fx, Dp(27));
+    body_->findChild<QLabel*>("Lattdir")->move(Dp(580) + dx, Dp(65));
+    Edit(TFField::Eattdir)->move(Dp(580) + dx, Dp(89));
+    bcreate_->move(Dp(693) + dx, Dp(88));
+    at(gbrestrict_, Dp(218) + tx, Dp(125), Dp(470) + fx, Dp(185) + dy);
+    at(mreSubj_, Dp(6), Dp(107), Dp(452) + fx, Dp(72) + dy);
+    at(bmailout_, Dp(218) + tx, Dp(327) + dy, Dp(470) + fx, Dp(36));
+    bstop_->move(Dp(693) + dx, Dp(327) + dy);
+    at(pb_, 0, Dp(369) + dy, body_->width(), Dp(12));
+    at(pstatus_, 0, Dp(381) + dy, body_->width(), body_->height() - Dp(381) - dy);
+}
+
+int TFMainWindow::StatusExtra() const {
+    return std::max(0, pstatus_->fontMetrics().height() + Dp(6) - (Dp(401) - Dp(381)));
+}
+
+void TFMainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (body_ && pstatus_) LayOut();
 }
 
 QLineEdit* TFMainWindow::Edit(TFField field) const {
@@ -224,38 +350,15 @@ QTreeWidgetItem* TFMainWindow::ItemOf(const outlook::FolderNode* node) const {
 }
 
 void TFMainWindow::ShowTreeMenu(const QPoint& at) {
+    // The tree's own menu offers the store commands of the File menu.
     QMenu menu(this);
     QAction* open = menu.addAction(QString::fromUtf8("Open mail store\u2026"));
-    QMenu* close = menu.addMenu("Close mail store");
-    for (const auto& path : form_->MailStores()) {
-        QAction* a = close->addAction(Q(path));
-        a->setData(Q(path));
-    }
-    close->setEnabled(!form_->MailStores().empty());
-    // The tree is the run's source: it is not changed while an export runs.
+    QAction* close = menu.addAction("Close store");
     open->setEnabled(!form_->Exporting());
-    if (form_->Exporting()) close->setEnabled(false);
+    close->setEnabled(!form_->Exporting() && !form_->MailStores().empty());
     QAction* chosen = menu.exec(tv_->viewport()->mapToGlobal(at));
-    if (!chosen) return;
-    if (chosen == open) {
-        std::optional<std::string> path;
-        if (OpenFileHook) {
-            path = OpenFileHook();
-        } else {
-            // A store is a file (mbox, .pst) or a directory (Maildir, .eml folder): the
-            // dialog takes either.
-            QFileDialog dialog(this, "Open mail store");
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.setOption(QFileDialog::DontUseNativeDialog);
-            dialog.setNameFilters({"Mail stores (*.mbox *.pst *.ost *.eml mbox Inbox *)", "All files (*)"});
-            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-                path = A(dialog.selectedFiles().front());
-        }
-        if (path) form_->Guarded([&] { form_->OpenMailStore(*path); });
-        return;
-    }
-    const std::string path = A(chosen->data().toString());
-    form_->Guarded([&] { form_->CloseMailStore(path); });
+    if (chosen == open) OpenStoreCommand();
+    if (chosen == close) CloseStoreCommand();
 }
 
 void TFMainWindow::ShowSplash() { splash_.ShowNow(); }
@@ -345,9 +448,35 @@ TFBounds TFMainWindow::Bounds() {
 
 void TFMainWindow::MoveTo(int left, int top) { move(left, top); } // not checked against the screen
 
+void TFMainWindow::SetSize(int width, int height) {
+    // The size remembered is the outer one (Bounds); the frame's share comes off.
+    const QRect frame = frameGeometry();
+    const int w = width - (frame.width() - this->width());
+    const int h = height - (frame.height() - this->height());
+    resize(std::max(w, minimumWidth()), std::max(h, minimumHeight()));
+}
+
+void TFMainWindow::SetCreateFoldersEnabled(bool enabled) { bcreate_->setEnabled(enabled); }
+
+void TFMainWindow::OpenFolder(const std::string& path) {
+    if (OpenFolderHook) {
+        OpenFolderHook(path);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+void TFMainWindow::ShowAbout(const std::string& title, const std::string& text) {
+    if (AboutHook) {
+        AboutHook(title, text);
+        return;
+    }
+    QMessageBox::about(this, Q(title), Q(text));
+}
+
 void TFMainWindow::AddChildren(QTreeWidgetItem* parent, const outlook::FolderNode& node) {
     for (const auto& child : node.Children) {
-        auto* item = new QTreeWidgetItem(parent, QStringList{Q(child->Text)});
+        auto* item = new QTreeWidgetItem(parent, QStringList{Q(form_->NodeCaption(*child))});
         item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(child.get())));
         items_[child.get()] = item;
         AddChildren(item, *child);
@@ -359,7 +488,7 @@ void TFMainWindow::ShowTree(const outlook::FolderTreeModel& tree) {
     tv_->clear();
     items_.clear();
     for (const auto& top : tree.TopLevel()) {
-        auto* item = new QTreeWidgetItem(tv_, QStringList{Q(top->Text)});
+        auto* item = new QTreeWidgetItem(tv_, QStringList{Q(form_->NodeCaption(*top))});
         item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<const void*>(top.get())));
         items_[top.get()] = item;
         AddChildren(item, *top);
@@ -389,6 +518,13 @@ std::optional<std::string> TFMainWindow::AskOpenFile(const std::string& initialD
     dialog.setDefaultSuffix(Q(defaultExt));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return A(dialog.selectedFiles().front());
+}
+
+std::optional<std::string> TFMainWindow::AskFolder(const std::string& initialDir) {
+    if (FolderHook) return FolderHook();
+    const QString dir = QFileDialog::getExistingDirectory(this, "Select directory", Q(initialDir));
+    if (dir.isEmpty()) return std::nullopt;
+    return A(dir);
 }
 
 void TFMainWindow::ShowError(const std::string& message) {

@@ -12,6 +12,8 @@
 
 class QGroupBox;
 class QLabel;
+class QMenuBar;
+class QAction;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -43,11 +45,22 @@ public:
     QProgressBar* PB() const { return pb_; }
     QLabel* L1990() const;
     QLabel* L2005() const;
+    QPushButton* Bcreate() const { return bcreate_; }
+    QMenuBar* MenuBar() const { return menuBar_; }
+    // The menu command with the given object name ("FileOpenStore", "FileCloseStore",
+    // "FileOpenArchive", "FileExit", "HelpAbout").
+    QAction* Command(const char* name) const;
+    QLabel* Label1() const { return label1_; }
     QTreeWidgetItem* ItemOf(const outlook::FolderNode* node) const;
 
     // Replaces the modal dialogs (tests under the offscreen platform have no user).
     std::function<void(const std::string&)> ErrorHook;
     std::function<std::optional<std::string>()> OpenFileHook;
+    std::function<std::optional<std::string>()> FolderHook;
+    std::function<void(const std::string&)> OpenFolderHook;
+    std::function<void(const std::string&, const std::string&)> AboutHook;
+    // Picks one of several stores to close; nullopt on cancel.
+    std::function<std::optional<std::string>(const std::vector<std::string>&)> ChooseStoreHook;
 
     // TFView
     void ShowSplash() override;
@@ -67,22 +80,41 @@ public:
     void SetBusyCursor(bool busy) override;
     TFBounds Bounds() override;
     void MoveTo(int left, int top) override;
+    void SetSize(int width, int height) override;
+    void SetCreateFoldersEnabled(bool enabled) override;
+    void OpenFolder(const std::string& path) override;
+    void ShowAbout(const std::string& title, const std::string& text) override;
     void ShowTree(const outlook::FolderTreeModel& tree) override;
     const outlook::FolderNode* SelectedNode() override;
     std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,
                                            const std::string& filter, const std::string& defaultExt) override;
+    std::optional<std::string> AskFolder(const std::string& initialDir) override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();
+    void BuildMenu();
+    // Places every control for the window's current size: the tree grows in height and takes
+    // a quarter of any extra width, the fields and the expression memo take the rest.
+    void LayOut();
+    // How much taller than designed the status line must be for its font.
+    int StatusExtra() const;
+    void OpenStoreCommand();
+    void CloseStoreCommand();
     void ShowTreeMenu(const QPoint& at);
     void AddChildren(QTreeWidgetItem* parent, const outlook::FolderNode& node);
 
     TFsplash splash_;
+    QMenuBar* menuBar_ = nullptr;
+    QWidget* body_ = nullptr;
+    QPushButton* bcreate_ = nullptr;
+    QLabel* label1_ = nullptr;
+    std::map<std::string, QWidget*> labels_;
     std::unique_ptr<TF> form_;
     QTreeWidget* tv_ = nullptr;
     std::map<TFField, QLineEdit*> edits_;

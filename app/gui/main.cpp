@@ -6,6 +6,7 @@
 // file); without any, the stores opened last time, or the bundled sample store.
 #include "SrcLib/uLib.h"
 #include "app/AppInfo.h"
+#include "app/Libraries.h"
 #include "app/gui/QuillmarkMainView.h"
 #include "outlook/StoreFactory.h"
 #include "platform/CodePage.h"
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
     env.UserDataDir = platform::UserDataDirectory();
     env.DirectoryWritable = [](const std::string& dir) { return platform::IsDirectoryWritable(dir); };
     env.Now = [] { return platform::NowLocal(); };
+    env.Libraries = LinkedLibraries();
+    env.Libraries.insert(env.Libraries.begin(), std::string("Qt ") + qVersion() + " - GNU LGPL 3");
 
     gui::TFMainWindow window(std::move(env));
     window.Form().Start();

@@ -44,6 +44,16 @@ public:
         WindowBounds.Left = left;
         WindowBounds.Top = top;
     }
+    void SetSize(int width, int height) override {
+        WindowBounds.Width = width;
+        WindowBounds.Height = height;
+    }
+    void SetCreateFoldersEnabled(bool enabled) override { CreateFoldersEnabled = enabled; }
+    void OpenFolder(const std::string& path) override { OpenedFolders.push_back(path); }
+    void ShowAbout(const std::string& title, const std::string& text) override {
+        AboutTitle = title;
+        AboutText = text;
+    }
     void ShowTree(const outlook::FolderTreeModel& tree) override {
         Tree = &tree;
         Selected = nullptr;
@@ -54,6 +64,10 @@ public:
                                            const std::string& filter, const std::string& defaultExt) override {
         DialogArgs = {initialDir, fileName, filter, defaultExt};
         return DialogAnswer;
+    }
+    std::optional<std::string> AskFolder(const std::string& initialDir) override {
+        FolderDialogArgs.push_back(initialDir);
+        return FolderAnswer;
     }
     void ShowError(const std::string& message) override {
         Errors.push_back(message);
@@ -112,6 +126,11 @@ public:
     std::vector<std::string> Errors;
     std::vector<std::string> ErrorSplashLines; // last splash line when each error came up
     int CloseRequests = 0;
+    bool CreateFoldersEnabled = false;
+    std::vector<std::string> OpenedFolders;
+    std::string AboutTitle, AboutText;
+    std::vector<std::string> FolderDialogArgs;
+    std::optional<std::string> FolderAnswer;
     std::function<void()> OnClose; // the window's own close, which asks TF again
 };
 

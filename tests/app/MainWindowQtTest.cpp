@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -54,15 +55,22 @@ private:
         return w;
     }
 
+    // The folder's name without the item count the tree shows after it.
+    static QString NameOf(QTreeWidgetItem* item) {
+        QString text = item->text(0);
+        int open = text.lastIndexOf(" (");
+        return open < 0 ? text : text.left(open);
+    }
+
     QTreeWidgetItem* Item(TFMainWindow& w, const QString& path) {
         QTreeWidgetItem* found = nullptr;
         QStringList names = path.split('/');
         for (int i = 0; i < w.TV()->topLevelItemCount(); ++i)
-            if (w.TV()->topLevelItem(i)->text(0) == names[0]) found = w.TV()->topLevelItem(i);
+            if (NameOf(w.TV()->topLevelItem(i)) == names[0]) found = w.TV()->topLevelItem(i);
         for (int n = 1; found && n < names.size(); ++n) {
             QTreeWidgetItem* next = nullptr;
             for (int i = 0; i < found->childCount(); ++i)
-                if (found->child(i)->text(0) == names[n]) next = found->child(i);
+                if (NameOf(found->child(i)) == names[n]) next = found->child(i);
             found = next;
         }
         return found;
@@ -105,9 +113,8 @@ private slots:
 
     void theControlsAreTheDesignedOnes() {
         auto w = MakeWindow();
-        QCOMPARE(w->minimumSize(), w->maximumSize()); // fixed size
-        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(w->maximumWidth() > w->minimumWidth()); // resizable
+        QVERIFY(w->maximumHeight() > w->minimumHeight());
         QCOMPARE(w->Bmailout()->text(), QString("5. Export ..."));
         QVERIFY(!w->Bmailout()->isEnabled());
         QCOMPARE(w->Bstop()->text(), QString("Stop !"));
@@ -123,8 +130,10 @@ private slots:
         QCOMPARE(w->Edit(TFField::Edat2)->toolTip(), QString("Output only email <= datetime"));
         QCOMPARE(w->PB()->maximum(), 100);
         w->show();
-        QVERIFY(w->findChild<QLabel*>("Label1")->isHidden());
-        QVERIFY(w->Mre_subj()->isHidden());
+        // The subject expressions can be seen and typed into.
+        QVERIFY(w->Label1()->isVisible());
+        QVERIFY(w->Mre_subj()->isVisible());
+        QVERIFY(w->Mre_subj()->height() > w->Edit(TFField::Esize)->height());
         // Tab order: tree, template, Browse, root, attachments, the group's fields, Export, Stop.
         QStringList order;
         QWidget* at = w->TV();
@@ -133,7 +142,7 @@ private slots:
                 order << at->objectName();
             at = at->nextInFocusChain();
         } while (at != w->TV());
-        QCOMPARE(order, QStringList({"TV", "Email", "Bmail", "Emaildir", "Eattdir", "Edat1", "Edat2", "Esize",
+        QCOMPARE(order, QStringList({"TV", "Email", "Bmail", "Emaildir", "Eattdir", "Bcreate", "Edat1", "Edat2", "Esize",
                                      "Mre_subj", "Bmailout", "Bstop"}));
     }
 
@@ -202,11 +211,11 @@ private slots:
             if (v == 2) QMetaObject::invokeMethod(w->Bstop(), "click", Qt::QueuedConnection);
         });
         QTest::mouseClick(w->Bmailout(), Qt::LeftButton);
-        QCOMPARE(w->PStatus()->text(), QString("Break."));
+        QVERIFY(w->PStatus()->text().startsWith("Stopped: 1 mail exported, 0 filtered out"));
         QCOMPARE(w->PStatus()->palette().color(QPalette::Window), QColor(Qt::red));
         QCOMPARE(PageCount(), 1);
         QVERIFY(!w->Bstop()->isEnabled());
-        QVERIFY(!w->Bmailout()->isEnabled()); // until validation runs again
+        QVERIFY(w->Bmailout()->isEnabled()); // the inputs still hold
         QVERIFY(errors_.empty());
     }
 
@@ -220,12 +229,100 @@ private slots:
         });
         QTest::mouseClick(w->Bmailout(), Qt::LeftButton);
         QCOMPARE(PageCount(), 4);
-        QCOMPARE(w->PStatus()->text(), QString("ok"));
+        QVERIFY(w->PStatus()->text().startsWith("Done: 4 mails exported"));
         QVERIFY(!w->isVisible()); // closed once the run had returned
         QVERIFY(app_->Disconnected);
         auto key = store_->OpenKey(w->Form().SettingsKeyPath(), false);
         QVERIFY(key != nullptr);
         QCOMPARE(QString::fromStdString(key->ReadString("FromDateTime")), QString("2005-01-04"));
+    }
+
+    void theTreeShowsMailCounts() {
+        auto w = MakeWindow();
+        w->Form().Start();
+        QCOMPARE(Item(*w, "Personal Folders/Inbox")->text(0), QString("Inbox (4)"));
+    }
+
+    void aDisabledExportIsExplainedAndTheMissingFoldersCanBeCreated() {
+        auto w = MakeWindow();
+        w->Form().Start();
+        w->show();
+        QCOMPARE(w->PStatus()->text(), QString("Select the folder to export in the tree."));
+        w->Edit(TFField::Emaildir)->clear();
+        QTest::keyClicks(w->Edit(TFField::Emaildir), QString::fromStdString(Path("new")));
+        w->TV()->setCurrentItem(Item(*w, "Personal Folders/Inbox"));
+        QVERIFY(!w->Bmailout()->isEnabled());
+        QCOMPARE(w->PStatus()->text(),
+                 QString::fromStdString("The export root " + Path("new") + " does not exist: the Create button makes it."));
+        QVERIFY(w->Bcreate()->isEnabled());
+        QTest::mouseClick(w->Bcreate(), Qt::LeftButton);
+        QVERIFY(fs::is_directory(Path("new/atts")));
+        QVERIFY(w->Bmailout()->isEnabled());
+        QVERIFY(!w->Bcreate()->isEnabled());
+        QVERIFY(w->PStatus()->text().startsWith("Ready to export [Inbox]"));
+    }
+
+    void theMenuBarCommandsAndTheirKeys() {
+        auto w = MakeWindow();
+        std::string about, opened;
+        w->AboutHook = [&](const std::string&, const std::string& text) { about = text; };
+        w->OpenFolderHook = [&](const std::string& path) { opened = path; };
+        w->Form().Start();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QList<QAction*> menus = w->MenuBar()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus[0]->text(), QString("&File"));
+        QCOMPARE(menus[1]->text(), QString("&Help"));
+        struct Key {
+            const char* name;
+            QKeySequence keys;
+        };
+        for (const Key& k : {Key{"FileOpenStore", QKeySequence::Open}, Key{"FileCloseStore", QKeySequence("Ctrl+W")},
+                             Key{"FileOpenArchive", QKeySequence("Ctrl+E")}, Key{"FileExit", QKeySequence("Ctrl+Q")},
+                             Key{"HelpAbout", QKeySequence("F1")}}) {
+            QAction* a = w->Command(k.name);
+            QVERIFY2(a, k.name);
+            QCOMPARE(a->shortcut(), k.keys);
+        }
+        QTest::keyClick(w.get(), Qt::Key_F1);
+        QVERIFY(about.find("Quillmark") != std::string::npos);
+        MakeValidInputs(*w);
+        QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(opened, Path("root"));
+        w->OpenFileHook = [&] { return std::optional<std::string>("/srv/mail/ann.mbox"); };
+        QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w->Form().MailStores(), std::vector<std::string>{"/srv/mail/ann.mbox"});
+        QTest::keyClick(w.get(), Qt::Key_W, Qt::ControlModifier); // the only store: no question
+        QVERIFY(w->Form().MailStores().empty());
+        QTest::keyClick(w.get(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!w->isVisible());
+    }
+
+    void theWindowGrowsAndTheTreeFieldsAndMemoGrowWithIt() {
+        auto w = MakeWindow();
+        w->Form().Start();
+        w->show();
+        const int treeW = w->TV()->width(), treeH = w->TV()->height();
+        const int editW = w->Edit(TFField::Email)->width(), memoW = w->Mre_subj()->width();
+        const int memoH = w->Mre_subj()->height();
+        const QSize before = w->size();
+        w->resize(w->width() + 400, w->height() + 200);
+        // The screen may hold the window smaller than asked; the controls follow what it got.
+        const int dx = w->width() - before.width(), dy = w->height() - before.height();
+        QVERIFY(dx > 100 && dy > 100);
+        QCOMPARE(w->TV()->height(), treeH + dy);
+        QCOMPARE(w->TV()->width(), treeW + dx / 4);
+        QCOMPARE(w->Edit(TFField::Email)->width(), editW + dx - dx / 4);
+        QCOMPARE(w->Mre_subj()->width(), memoW + dx - dx / 4);
+        QCOMPARE(w->Mre_subj()->height(), memoH + dy);
+        // Right-hand buttons keep to the right edge, the status line to the bottom.
+        QCOMPARE(w->Bstop()->geometry().right(), w->Bmail()->geometry().right());
+        QVERIFY(w->width() - w->Bmail()->mapTo(w.get(), QPoint(w->Bmail()->width(), 0)).x() < 20);
+        QCOMPARE(w->PStatus()->mapTo(w.get(), QPoint(0, w->PStatus()->height())).y(), w->height());
+        // Smaller than designed is not allowed.
+        w->resize(100, 100);
+        QCOMPARE(w->width(), w->minimumWidth());
     }
 };
 

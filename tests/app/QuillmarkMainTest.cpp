@@ -206,8 +206,8 @@ TEST_F(WindowTest, StoredValuesReplaceTheDefaultsUnchecked) {
     EXPECT_TRUE(view.Errors.empty());
     EXPECT_EQ(view.WindowBounds.Top, 16);
     EXPECT_EQ(view.WindowBounds.Left, 32);
-    EXPECT_EQ(view.WindowBounds.Width, 784); // written, never read
-    EXPECT_EQ(view.WindowBounds.Height, 401);
+    EXPECT_EQ(view.WindowBounds.Width, 5); // the view keeps its own minimum
+    EXPECT_EQ(view.WindowBounds.Height, 5);
     EXPECT_EQ(view.Texts[TFField::Edat1], "yesterday");
     EXPECT_EQ(view.Texts[TFField::Esize], "lots");
     EXPECT_EQ(view.Texts[TFField::Eattdir], "");
@@ -313,13 +313,12 @@ TEST_F(WindowTest, AnExportThroughTheButtonWritesThePagesAndAdvancesFrom) {
     EXPECT_FALSE(exportDuringRun);
     EXPECT_FALSE(view.Busy);
     EXPECT_FALSE(view.StopEnabled);
-    EXPECT_EQ(view.Status, "ok");
+    EXPECT_EQ(view.Status.rfind("Done: 3 mails exported, 0 filtered out, 0 attachments saved, ", 0), 0u) << view.Status;
+    EXPECT_EQ(view.StatusMode, 0);
     EXPECT_EQ(view.Texts[TFField::Edat1], DateTimeToText(EncodeDate(2005, 3, 3) + 0.5));
     EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 3);
 
-    // The button stays off after the run until validation runs again.
-    EXPECT_FALSE(view.ExportEnabled);
-    view.Type(*form, TFField::Eattdir, "atts");
+    // The inputs still hold: the button is back without touching a field.
     EXPECT_TRUE(view.ExportEnabled);
 }
 
@@ -333,12 +332,13 @@ TEST_F(WindowTest, StopDuringARunFinishesTheItemUnderWayAndSaysBreak) {
         if (turn == 2) form->BstopClick();
     };
     form->BmailoutClick();
-    EXPECT_EQ(view.Status, "Break.");
+    EXPECT_NE(std::find(view.StatusHistory.begin(), view.StatusHistory.end(), "Break."), view.StatusHistory.end());
+    EXPECT_EQ(view.Status.rfind("Stopped: 1 mail exported, 0 filtered out", 0), 0u) << view.Status;
     EXPECT_EQ(view.StatusMode, 1);
     EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 1);
     EXPECT_EQ(view.Texts[TFField::Edat1], ""); // From is not advanced by a stopped run
     EXPECT_FALSE(view.StopEnabled);
-    EXPECT_FALSE(view.ExportEnabled);
+    EXPECT_TRUE(view.ExportEnabled);
 }
 
 TEST_F(WindowTest, ASecondExportCannotStartInsideTheFirst) {
@@ -377,8 +377,10 @@ TEST_F(WindowTest, AMailNotWrittenWholeIsNamedInRedAndHoldsFromBack) {
     form->BmailoutClick();
     EXPECT_TRUE(view.Errors.empty());
     EXPECT_EQ(view.StatusMode, 1);
+    // The failure stays in front of the run's summary.
     EXPECT_EQ(view.Status, "1 mail was not exported (the first: #2 | " + DateTimeToText(EncodeDate(2005, 3, 2) + 0.5) +
-                               " | Offer 2: attachment \"x.pdf\" not saved: The attachment cannot be read)");
+                               " | Offer 2: attachment \"x.pdf\" not saved: The attachment cannot be read) - 2 mails "
+                               "exported, 0 filtered out, 0 attachments saved, 0.0 s.");
     EXPECT_NE(std::find(view.StatusHistory.begin(), view.StatusHistory.end(),
                         "#2 | " + DateTimeToText(EncodeDate(2005, 3, 2) + 0.5) +
                             " | Offer 2: attachment \"x.pdf\" not saved: The attachment cannot be read"),
@@ -421,7 +423,7 @@ TEST_F(WindowTest, ClosingDuringARunWaitsForItsEndThenSavesTheSettings) {
     bool closeAllowed = false;
     view.OnClose = [&] { closeAllowed = form->FormCloseQuery(); };
     form->BmailoutClick();
-    EXPECT_EQ(view.Status, "ok"); // the run went on to its last item
+    EXPECT_EQ(view.Status.rfind("Done: 3 mails exported", 0), 0u); // the run went on to its last item
     EXPECT_EQ(view.CloseRequests, 1);
     EXPECT_TRUE(closeAllowed); // the view closes again; now the close rules let it go
     form->Close();
@@ -462,11 +464,11 @@ TEST_F(WindowTest, TheSettingsTravelFromOneRunOfTheProgramToTheNext) {
     Start();
     view.Texts[TFField::Mre_subj] = "a\r\nb";
     view.Texts[TFField::Esize] = "100";
-    view.WindowBounds = {12, 34, 800, 450};
+    view.WindowBounds = {12, 34, 900, 450};
     form->Close();
     const std::string text = TempDir::Read(SettingsFile());
     EXPECT_NE(text.find("\"RE_Subj\"=\"a\\\\nb\"\n"), std::string::npos) << text; // one line: a\nb
-    EXPECT_NE(text.find("\"Width\"=dword:00000320\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Width\"=dword:00000384\n"), std::string::npos);
 
     FakeView second;
     TF again(second, Env());
@@ -475,7 +477,8 @@ TEST_F(WindowTest, TheSettingsTravelFromOneRunOfTheProgramToTheNext) {
     EXPECT_EQ(second.Texts[TFField::Esize], "100");
     EXPECT_EQ(second.WindowBounds.Left, 12);
     EXPECT_EQ(second.WindowBounds.Top, 34);
-    EXPECT_EQ(second.WindowBounds.Width, 784);
+    EXPECT_EQ(second.WindowBounds.Width, 900); // the size the window was left with
+    EXPECT_EQ(second.WindowBounds.Height, 450);
 }
 
 TEST_F(WindowTest, AnotherBaseNameUsesAnotherKey) {
@@ -524,4 +527,155 @@ TEST_F(WindowTest, StoresOnTheCommandLineReplaceTheRememberedOnes) {
     form->Start();
     EXPECT_EQ(connects.back(), (std::vector<std::string>{"/a.pst", "/b"}));
     EXPECT_EQ(form->MailStores(), (std::vector<std::string>{"/a.pst", "/b"}));
+}
+
+// ---- the window explains itself ----
+
+TEST_F(WindowTest, WhileExportIsOffTheStatusLineSaysWhichInputIsWrong) {
+    Start();
+    const std::string root = dir / "root";
+    const std::string templ = dir / "t.htm";
+    TempDir::Write(templ, "<html></html>");
+    struct Case {
+        const char* what;
+        bool select;
+        std::string templ, root;
+        bool makeRoot, makeAtts;
+        std::string status;
+        int mode;
+        bool create;
+    };
+    const Case cases[] = {
+        {"nothing selected", false, templ, root, true, true, "Select the folder to export in the tree.", 0, false},
+        {"no template named", true, "", root, true, true, "Name the template file (step 2).", 1, false},
+        {"template missing", true, dir / "gone.htm", root, true, true,
+         "The template file " + (dir / "gone.htm") + " does not exist.", 1, false},
+        {"no root named", true, templ, "", false, false, "Name the export root directory (step 3).", 1, false},
+        {"root missing", true, templ, root, false, false,
+         "The export root " + root + " does not exist: the Create button makes it.", 1, true},
+        {"attachments missing", true, templ, root, true, false,
+         "The attachments directory " + IncludeTrailingPathDelimiter(root) + "atts does not exist: the Create button makes it.",
+         1, true},
+        {"all there", true, templ, root, true, true, "Ready to export [Inbox] into " + root, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root);
+        if (c.makeRoot) fs::create_directories(root);
+        if (c.makeAtts) fs::create_directories(root + "/atts");
+        view.Texts[TFField::Email] = c.templ;
+        view.Texts[TFField::Eattdir] = "atts";
+        view.Type(*form, TFField::Emaildir, c.root);
+        view.Select(*form, c.select ? view.Find({"Personal Folders", "Inbox"}) : nullptr);
+        EXPECT_EQ(view.Status, c.status);
+        EXPECT_EQ(view.StatusMode, c.mode);
+        EXPECT_EQ(view.CreateFoldersEnabled, c.create);
+        EXPECT_EQ(view.ExportEnabled, c.status.rfind("Ready", 0) == 0);
+    }
+}
+
+TEST_F(WindowTest, CreateFoldersMakesTheRootAndItsAttachmentsDirectoryAndEnablesExport) {
+    Start();
+    const std::string root = dir / "new/root";
+    view.Type(*form, TFField::Emaildir, root);
+    view.Type(*form, TFField::Eattdir, "files");
+    SelectInbox();
+    ASSERT_FALSE(view.ExportEnabled);
+    ASSERT_TRUE(view.CreateFoldersEnabled);
+    form->CreateFoldersClick();
+    EXPECT_TRUE(fs::is_directory(root + "/files"));
+    EXPECT_TRUE(view.ExportEnabled);
+    EXPECT_FALSE(view.CreateFoldersEnabled);
+    EXPECT_TRUE(view.Valid[TFField::Emaildir]);
+    EXPECT_EQ(view.Status, "Ready to export [Inbox] into " + root);
+}
+
+TEST_F(WindowTest, TheRunsSummaryAndAStoresWarningStayUntilTheUserChangesSomething) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    form->BmailoutClick();
+    const std::string summary = view.Status;
+    ASSERT_EQ(summary.rfind("Done:", 0), 0u);
+    form->TestValid(); // a check with nothing changed keeps the summary
+    EXPECT_EQ(view.Status, summary);
+    form->ShowStatus("Store B could not be read", 1);
+    form->TestValid();
+    EXPECT_EQ(view.Status, "Store B could not be read");
+    view.Type(*form, TFField::Emaildir, dir / "elsewhere");
+    EXPECT_EQ(view.Status.rfind("The export root ", 0), 0u) << view.Status;
+}
+
+TEST_F(WindowTest, TheSubjectExpressionsFilterTheRunAndTheSummaryCountsTheRest) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    view.Texts[TFField::Mre_subj] = "Offer 2\r\n\r\n^Offer 3$";
+    SelectInbox();
+    form->BmailoutClick();
+    ASSERT_TRUE(view.Errors.empty()) << view.Errors.front();
+    EXPECT_EQ(std::distance(fs::directory_iterator(root + "/2005"), fs::directory_iterator()), 2);
+    EXPECT_EQ(view.Status.rfind("Done: 2 mails exported, 1 filtered out, ", 0), 0u) << view.Status;
+}
+
+TEST_F(WindowTest, TheTreeShowsEachFoldersMailCount) {
+    Start();
+    EXPECT_EQ(form->NodeCaption(*view.Find({"Personal Folders", "Inbox"})), "Inbox (3)");
+    EXPECT_EQ(form->NodeCaption(*view.Find({"Personal Folders", "Sent"})), "Sent (0)");
+    // The export button names the folder alone.
+    SelectInbox();
+    EXPECT_EQ(view.ExportCaption, "5. Export [Inbox] ...");
+}
+
+TEST_F(WindowTest, OpenArchiveFolderOpensAnExistingRootAndExplainsAMissingOne) {
+    Start();
+    view.Type(*form, TFField::Emaildir, dir / "none");
+    form->OpenArchiveFolderClick();
+    EXPECT_TRUE(view.OpenedFolders.empty());
+    EXPECT_EQ(view.StatusMode, 1);
+    EXPECT_NE(view.Status.find(dir / "none"), std::string::npos);
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    form->OpenArchiveFolderClick();
+    EXPECT_EQ(view.OpenedFolders, std::vector<std::string>{root});
+}
+
+TEST_F(WindowTest, AboutNamesTheVersionAndTheLibrariesWithTheirLicences) {
+    TFEnvironment env = Env();
+    env.Libraries = {"GMime 3.2 (LGPL 2.1 or later)", "Qt 6.4 (LGPL 3)"};
+    form = std::make_unique<TF>(view, env);
+    form->Start();
+    form->AboutClick();
+    EXPECT_EQ(view.AboutTitle, "About Quillmark");
+    EXPECT_NE(view.AboutText.find("Quillmark 0.3 (file version 1.2.4.9)"), std::string::npos) << view.AboutText;
+    EXPECT_NE(view.AboutText.find("GMime 3.2 (LGPL 2.1 or later)\n"), std::string::npos);
+    EXPECT_NE(view.AboutText.find("Qt 6.4 (LGPL 3)\n"), std::string::npos);
+}
+
+TEST_F(WindowTest, BrowsingForTheRootAndForAnAttachmentsDirectoryBelowIt) {
+    Start();
+    const std::string root = MakeRoot();
+    view.Texts[TFField::Eattdir] = "atts";
+    SelectInbox();
+    view.FolderAnswer = root;
+    form->BrowseRootClick();
+    EXPECT_EQ(view.Texts[TFField::Emaildir], IncludeTrailingPathDelimiter(root));
+    EXPECT_TRUE(view.ExportEnabled);
+
+    fs::create_directories(root + "/files/2026");
+    view.FolderAnswer = root + "/files/2026/";
+    form->BrowseAttsClick();
+    EXPECT_EQ(view.FolderDialogArgs.back(), IncludeTrailingPathDelimiter(root) + "atts");
+    EXPECT_EQ(view.Texts[TFField::Eattdir], "files/2026");
+
+    view.FolderAnswer = dir / "elsewhere"; // not below the root: refused, said why
+    form->BrowseAttsClick();
+    EXPECT_EQ(view.Texts[TFField::Eattdir], "files/2026");
+    EXPECT_EQ(view.StatusMode, 1);
+    EXPECT_NE(view.Status.find("below the export root"), std::string::npos);
+
+    view.FolderAnswer.reset(); // cancel: nothing changes
+    form->BrowseRootClick();
+    EXPECT_EQ(view.Texts[TFField::Emaildir], IncludeTrailingPathDelimiter(root));
 }

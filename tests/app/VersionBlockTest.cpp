@@ -122,7 +122,11 @@ TEST(AppInfo, TheWindowProgramCarriesItsOwnVersion) {
     EXPECT_EQ(info.FileVersion, "1.2.4.9");
     EXPECT_EQ(info.ProductVersion, info.FileVersion);
     EXPECT_EQ(info.ProductName, "Quillmark");
+#ifdef _WIN32
+    EXPECT_EQ(info.OriginalFilename, "quillmark.exe"); // the Win32 window's own resource
+#else
     EXPECT_EQ(info.OriginalFilename, "quillmark");
+#endif
 }
 #endif
 

@@ -118,6 +118,24 @@ std::vector<std::shared_ptr<FakeFolder>> MakeStores() {
     auto republic = Folder(L"Republic", L"E-P-REP", L"S-PST");
     republic->Children.push_back(Folder(L"Deep", L"E-P-REP-DEEP", L"S-PST"));
     personal->Children = {inbox, republic, Folder(L"Pub", L"E-P-PUB", L"S-PST"), SharedFolder()};
+    // A long folder for the window's tests of Stop, only when the test asks for one
+    // (QUILLMARK_FAKE_OUTLOOK_LONG=<number of mails>): the other tests see the tree as always.
+    wchar_t count[16] = {};
+    if (GetEnvironmentVariableW(L"QUILLMARK_FAKE_OUTLOOK_LONG", count, 16) > 0) {
+        auto longFolder = Folder(L"Long", L"E-P-LONG", L"S-PST");
+        const long n = wcstol(count, nullptr, 10);
+        for (long i = 1; i <= n; ++i) {
+            auto m = std::make_shared<FakeMail>();
+            m->Subject = L"Long mail " + std::to_wstring(i);
+            m->Body = L"Body of long mail " + std::to_wstring(i) + L"\r\n";
+            m->SenderName = L"Bo Berg";
+            m->ReceivedTime = 38412.0 + i / 1440.0; // a minute apart
+            m->CreationTime = m->ReceivedTime;
+            m->Size = 200;
+            longFolder->Items.push_back(m);
+        }
+        personal->Children.push_back(longFolder);
+    }
 
     auto pub = Folder(L"Public Folders", L"E-PUB", L"S-PUBLIC");
     pub->Children.push_back(Folder(L"All Public Folders", L"E-PUB-ALL", L"S-PUBLIC"));

@@ -3,8 +3,8 @@
 //
 //   quillmark_screenshot_demo EXPORT_ROOT [STORE ...]
 //
-// Prints "splash X Y W H" while the splash is up and "main X Y W H" while the main window is,
-// each followed by a pause of three seconds, then exits.
+// Prints "NAME X Y W H" for each picture (splash, main-disabled, main, main-menu, main-resized)
+// while it is on screen, each followed by a pause of three seconds, then exits.
 #include "SrcLib/uLib.h"
 #include "app/AppInfo.h"
 #include "app/gui/QuillmarkMainView.h"
@@ -15,6 +15,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -66,23 +68,50 @@ int main(int argc, char** argv) {
     window.Splash().ShowNow();
     Report("splash", window.Splash());
 
+    // The pictures, one after the other: each step prints its name and region, waits for
+    // the script to take it, then goes on.
     QTimer::singleShot(3000, &window, [&] {
         window.Splash().hide();
+        window.move(40, 40); // room on the virtual screen for the grown window later
         window.show();
-        // A session: pick the first folder below the first store, name the export root,
-        // and run the export once.
+        // Export off and why: a folder picked, the export root not there yet.
         QTreeWidgetItem* top = window.TV()->topLevelItem(0);
         if (top) {
             window.TV()->expandAll();
             window.TV()->setCurrentItem(top->childCount() ? top->child(0) : top);
         }
+        window.Form().SetText(TFField::Emaildir, root + "-missing");
+        window.Form().FieldChanged(TFField::Emaildir);
+        QTimer::singleShot(500, &window, [&] { Report("main-disabled", window); });
+    });
+    QTimer::singleShot(6500, &window, [&] {
+        // A session: name the export root, set the dates, one subject expression, export.
         window.Form().SetText(TFField::Emaildir, root);
+        window.Form().FieldChanged(TFField::Emaildir);
         window.Form().L1990Click();
         window.Form().L2005Click();
         if (window.Bmailout()->isEnabled()) window.Bmailout()->click();
-        window.Form().TestValid();
         QTimer::singleShot(500, &window, [&] { Report("main", window); });
-        QTimer::singleShot(3500, &app, [&] { QApplication::exit(0); });
     });
+    QTimer::singleShot(10000, &window, [&] {
+        // The File menu open below the menu bar.
+        QMenu* file = window.MenuBar()->actions().front()->menu();
+        window.MenuBar()->setActiveAction(window.MenuBar()->actions().front());
+        QTimer::singleShot(500, &window, [&, file] {
+            const QRect w = window.frameGeometry();
+            const QRect m = file->isVisible() ? file->frameGeometry() : QRect();
+            const QRect both = w.united(m);
+            std::printf("main-menu %d %d %d %d\n", both.x(), both.y(), both.width(), both.height());
+            std::fflush(stdout);
+        });
+    });
+    QTimer::singleShot(13500, &window, [&] {
+        window.MenuBar()->setActiveAction(nullptr);
+        for (QWidget* popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
+            popup->close();
+        window.resize(window.width() + 320, window.height() + 200);
+        QTimer::singleShot(500, &window, [&] { Report("main-resized", window); });
+    });
+    QTimer::singleShot(17000, &app, [&] { QApplication::exit(0); });
     return app.exec();
 }
