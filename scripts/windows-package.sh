@@ -11,8 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
 objdump=x86_64-w64-mingw32-objdump
-version=$(sed -n 's/^set(QUILLMARK_PRODUCT_VERSION "\(.*\)")/\1/p' CMakeLists.txt)
-fileversion=$(sed -n 's/^set(QUILLMARK_FILE_VERSION "\(.*\)")/\1/p' CMakeLists.txt)
+# One version number for everything, from the project() line.
+version=$(sed -n 's/^project(Quillmark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+fileversion=$version
 [ -n "$version" ] && [ -n "$fileversion" ] || { echo "no version found in CMakeLists.txt" >&2; exit 1; }
 
 window=$build/app/win32/quillmark.exe

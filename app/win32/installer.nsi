@@ -2,7 +2,7 @@
 ; command line program and the default template, with a Start-menu shortcut, an uninstaller
 ; and an entry in "Apps" / "Add or remove programs".
 ;
-;   makensis -DVERSION=0.3 -DFILEVERSION=1.2.4.9 -DSTAGE=<dir with the files> -DOUTFILE=<setup.exe> installer.nsi
+;   makensis -DVERSION=1.2.4.9 -DFILEVERSION=1.2.4.9 -DSTAGE=<dir with the files> -DOUTFILE=<setup.exe> installer.nsi
 ;
 ; scripts/windows-package.sh fills STAGE and runs this. The user's settings (the registry key
 ; HKCU\Software\Keldane\quillmark) and anything the user exported are never removed.
