@@ -10,7 +10,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-win}
 : "${WINEPREFIX:?WINEPREFIX must name the Wine prefix of the build}"
-version=$(sed -n 's/^set(QUILLMARK_PRODUCT_VERSION "\(.*\)")/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^project(Quillmark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 setup=$build/package/Quillmark-$version-setup.exe
 [ -f "$setup" ] || { echo "missing $setup: run scripts/windows-package.sh first" >&2; exit 1; }
 # The user's own programs folder, as the installer sees it under this prefix.
