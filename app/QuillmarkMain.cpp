@@ -317,6 +317,16 @@ void TF::OpenArchiveFolderClick() {
     view_.OpenFolder(root);
 }
 
+void TF::OpenArchiveClick() {
+    const std::string root = Text(TFField::Emaildir);
+    const std::string start = IncludeTrailingPathDelimiter(root) + "index.htm";
+    if (!platform::FileExists(start)) {
+        ShowStatus("The export root " + root + " holds no archive yet: its start page appears after an export.", 1);
+        return;
+    }
+    view_.OpenFolder(start); // the desktop opens a page with the user's browser
+}
+
 std::string TF::AboutText() const {
     std::string text;
     const TAppInfo* info = env_.Info;
@@ -378,6 +388,9 @@ void TF::BmailoutClick() {
     in.FromText = Text(TFField::Edat1);
     in.ToText = Text(TFField::Edat2);
     in.SizeText = Text(TFField::Esize);
+    // The archive's start page, dates, threads and search are written again when the run ends,
+    // as the command line does, so that "Open archive" shows what was just exported.
+    in.BuildIndex = true;
     // One expression per line of the memo; empty lines are no expressions.
     SplitPageLines(Text(TFField::Mre_subj), in.SubjectLines);
     in.SubjectLines.erase(std::remove_if(in.SubjectLines.begin(), in.SubjectLines.end(),

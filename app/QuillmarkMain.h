@@ -132,6 +132,8 @@ public:
     void BrowseAttsClick();
     // The menu's "Open archive folder": the export root in the file manager.
     void OpenArchiveFolderClick();
+    // The archive's start page (index.htm of the export root) in the user's browser.
+    void OpenArchiveClick();
     void AboutClick();
     // The user changed the text of an input.
     void FieldChanged(TFField field);

@@ -249,6 +249,8 @@ void TFMainWindow::BuildMenu() {
     file->addSeparator();
     connect(add(file, "FileOpenArchive", "Open &archive folder", QKeySequence(Qt::CTRL | Qt::Key_E)),
             &QAction::triggered, this, guarded([this] { form_->OpenArchiveFolderClick(); }));
+    connect(add(file, "FileOpenArchiveIndex", "Open archive in the &browser", QKeySequence(Qt::CTRL | Qt::Key_B)),
+            &QAction::triggered, this, guarded([this] { form_->OpenArchiveClick(); }));
     file->addSeparator();
     connect(add(file, "FileExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_Q)), &QAction::triggered, this,
             [this] { close(); });

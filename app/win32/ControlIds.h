@@ -35,6 +35,7 @@ enum : int {
     CmdOpenArchive = 2003,
     CmdExit = 2004,
     CmdAbout = 2005,
+    CmdOpenArchiveIndex = 2006,
     CmdCloseStoreFirst = 2100, // one per remembered store in the choice menu
 };
 

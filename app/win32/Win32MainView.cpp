@@ -152,6 +152,7 @@ void TFWin32Window::CreateMenuAndKeys() {
     AppendMenuW(file, MF_STRING, CmdCloseStore, L"&Close store\tCtrl+W");
     AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(file, MF_STRING, CmdOpenArchive, L"Open &archive folder\tCtrl+E");
+    AppendMenuW(file, MF_STRING, CmdOpenArchiveIndex, L"Open archive in the &browser\tCtrl+B");
     AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(file, MF_STRING, CmdExit, L"E&xit\tAlt+F4");
     HMENU help = CreatePopupMenu();
@@ -162,7 +163,7 @@ void TFWin32Window::CreateMenuAndKeys() {
 
     ACCEL keys[] = {
         {FVIRTKEY | FCONTROL, 'O', CmdOpenStore},  {FVIRTKEY | FCONTROL, 'W', CmdCloseStore},
-        {FVIRTKEY | FCONTROL, 'E', CmdOpenArchive}, {FVIRTKEY | FCONTROL, 'Q', CmdExit},
+        {FVIRTKEY | FCONTROL, 'E', CmdOpenArchive}, {FVIRTKEY | FCONTROL, 'B', CmdOpenArchiveIndex}, {FVIRTKEY | FCONTROL, 'Q', CmdExit},
         {FVIRTKEY, VK_F1, CmdAbout},
     };
     keys_ = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
@@ -455,6 +456,7 @@ void TFWin32Window::OnCommand(int id, int code) {
     case CmdOpenStore: OpenStoreCommand(); break;
     case CmdCloseStore: CloseStoreCommand(); break;
     case CmdOpenArchive: Guarded([&] { f.OpenArchiveFolderClick(); }); break;
+    case CmdOpenArchiveIndex: Guarded([&] { f.OpenArchiveClick(); }); break;
     case CmdExit: PostMessageW(hwnd_, WM_CLOSE, 0, 0); break;
     case CmdAbout: Guarded([&] { f.AboutClick(); }); break;
     default:

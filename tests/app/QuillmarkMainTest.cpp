@@ -320,6 +320,11 @@ TEST_F(WindowTest, AnExportThroughTheButtonWritesThePagesAndAdvancesFrom) {
 
     // The inputs still hold: the button is back without touching a field.
     EXPECT_TRUE(view.ExportEnabled);
+#ifdef QUILLMARK_HAVE_ARCHIVE
+    // The run ends with the archive's start page, which "Open archive" opens.
+    form->OpenArchiveClick();
+    EXPECT_EQ(view.OpenedFolders, std::vector<std::string>{root + "/index.htm"});
+#endif
 }
 
 TEST_F(WindowTest, StopDuringARunFinishesTheItemUnderWayAndSaysBreak) {
@@ -639,6 +644,10 @@ TEST_F(WindowTest, OpenArchiveFolderOpensAnExistingRootAndExplainsAMissingOne) {
     view.Type(*form, TFField::Emaildir, root);
     form->OpenArchiveFolderClick();
     EXPECT_EQ(view.OpenedFolders, std::vector<std::string>{root});
+    // Nothing exported yet: no start page to open, and the status line says so.
+    form->OpenArchiveClick();
+    EXPECT_EQ(view.OpenedFolders.size(), 1u);
+    EXPECT_NE(view.Status.find("holds no archive yet"), std::string::npos) << view.Status;
 }
 
 TEST_F(WindowTest, AboutNamesTheVersionAndTheLibrariesWithTheirLicences) {
