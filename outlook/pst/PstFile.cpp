@@ -286,6 +286,70 @@ RawProperty ReadEntry(libpff_record_entry_t* entry, const std::string& path, std
 
 } // namespace
 
+namespace {
+
+std::optional<RawProperty> FindInSet(libpff_record_set_t* set, std::uint32_t propertyId, const std::string& path) {
+    RecordEntry entry;
+    PffError error;
+    int found = libpff_record_set_get_entry_by_type(
+        set, propertyId, 0, entry.Out(),
+        LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE | LIBPFF_ENTRY_VALUE_FLAG_IGNORE_NAME_TO_ID_MAP, error.Out());
+    if (found == 0)
+        return std::nullopt;
+    if (found < 0)
+        throw EStoreError("Cannot read the recipients of an item in \"" + path + "\": " + error.Reason());
+    return ReadEntry(entry.Get(), path, propertyId);
+}
+
+} // namespace
+
+std::vector<RecipientRow> RecipientRows(const ItemHandle& message, std::uint32_t codePage) {
+    std::vector<RecipientRow> rows;
+    const std::string& path = message.File()->Path();
+    libpff_item_t* table = nullptr;
+    PffError error;
+    const int found = libpff_message_get_recipients(message.Get(), &table, error.Out());
+    if (found == 0 || !table)
+        return rows;
+    if (found < 0)
+        throw EStoreError("Cannot read the recipients of an item in \"" + path + "\": " + error.Reason());
+    // The table and each row's property set are freed on every way out.
+    struct TableGuard {
+        libpff_item_t*& item;
+        ~TableGuard() { libpff_item_free(&item, nullptr); }
+    } tableGuard{table};
+    int count = 0;
+    if (libpff_item_get_number_of_record_sets(table, &count, error.Out()) != 1)
+        throw EStoreError("Cannot read the recipients of an item in \"" + path + "\": " + error.Reason());
+    for (int i = 0; i < count; ++i) {
+        libpff_record_set_t* set = nullptr;
+        PffError setError;
+        if (libpff_item_get_record_set_by_index(table, i, &set, setError.Out()) != 1 || !set)
+            throw EStoreError("Cannot read the recipients of an item in \"" + path + "\": " + setError.Reason());
+        struct SetGuard {
+            libpff_record_set_t*& set;
+            ~SetGuard() { libpff_record_set_free(&set, nullptr); }
+        } setGuard{set};
+        RecipientRow row;
+        if (auto type = FindInSet(set, 0x0C15, path); type && type->data.size() >= 4) // PR_RECIPIENT_TYPE
+            row.type = static_cast<std::int64_t>(static_cast<std::uint8_t>(type->data[0]) |
+                                                 static_cast<std::uint8_t>(type->data[1]) << 8 |
+                                                 static_cast<std::uint8_t>(type->data[2]) << 16 |
+                                                 static_cast<std::uint32_t>(static_cast<std::uint8_t>(type->data[3])) << 24);
+        // PR_SMTP_ADDRESS, else PR_EMAIL_ADDRESS.
+        for (std::uint32_t id : {0x39FEu, 0x3003u}) {
+            if (auto raw = FindInSet(set, id, path)) {
+                if (auto text = TextOfRaw(*raw, codePage, u"; "); text && !text->empty()) {
+                    row.address = *text;
+                    break;
+                }
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 std::optional<RawProperty> ItemHandle::Find(std::uint32_t propertyId) const {
     libpff_record_set_t* set = Properties();
     if (!set)

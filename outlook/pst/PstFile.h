@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillmark::outlook::pst {
 
@@ -116,6 +117,17 @@ private:
     mutable libpff_record_set_t* properties_ = nullptr;
     mutable bool propertiesOpened_ = false;
 };
+
+// One row of a message's recipient table: its kind (PR_RECIPIENT_TYPE: 1 To, 2 Cc, 3 Bcc)
+// and its address, the SMTP one where the store keeps it (an Exchange recipient's own
+// address is a directory name that no reader knows).
+struct RecipientRow {
+    std::int64_t type = 0;
+    WideString address;
+};
+// The recipient table of a message; empty when it has none. Throws EStoreError when the
+// table is there but unreadable.
+std::vector<RecipientRow> RecipientRows(const ItemHandle& message, std::uint32_t codePage);
 
 // The item with this node id; null with the reason when the file has none or cannot read it.
 std::shared_ptr<ItemHandle> GetItemById(const std::shared_ptr<PstFile>& file, std::uint32_t id, std::string& reason);

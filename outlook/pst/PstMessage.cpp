@@ -301,9 +301,19 @@ public:
                 return HeaderOf(*message_, "date");
             case dispid::ToEmailAddresses:
             case dispid::CCEmailAddresses:
-            case dispid::BCCEmailAddresses:
-                // In the recipient table, which this store does not read yet.
-                return {};
+            case dispid::BCCEmailAddresses: {
+                // From the recipient table, joined as the display lists (To, CC) are.
+                const std::int64_t kind = id == dispid::ToEmailAddresses ? 1 : id == dispid::CCEmailAddresses ? 2 : 3;
+                WideString joined;
+                for (const auto& row : RecipientRows(*message_, StringCodePage(*message_))) {
+                    if (row.type != kind || row.address.empty())
+                        continue;
+                    if (!joined.empty())
+                        joined += u"; ";
+                    joined += row.address;
+                }
+                return joined;
+            }
             case dispid::VotingOptions:
                 // Outlook builds this from the verb stream of voting mail; the archive has no
                 // use for the buttons, and a plain message has none.

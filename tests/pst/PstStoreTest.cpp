@@ -218,6 +218,9 @@ TEST(PstStore, AnsiMailProperties) {
         {dispid::SenderName, "Terry Mahaffey"},
         {dispid::To, "Terry Mahaffey"},
         {dispid::CC, ""},
+        {dispid::ToEmailAddresses, "terrymah@microsoft.com"}, // from the recipient table
+        {dispid::CCEmailAddresses, ""},
+        {dispid::BCCEmailAddresses, ""},
         {dispid::SentOnBehalfOfName, "Terry Mahaffey"},
         {dispid::Categories, "Green Category, Red Category"}, // named, PS_PUBLIC_STRINGS
         {dispid::OutlookVersion, "14.0"},                      // named, PSETID_Common
