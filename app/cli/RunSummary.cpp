@@ -29,7 +29,8 @@ std::string SummaryText(const RunSummary& r) {
       << "Attachments saved:  " << s.AttachmentsSaved << " (already saved: " << s.AttachmentsReused << ")\n"
       << "Pictures saved:     " << s.PicturesSaved << " (already saved: " << s.PicturesReused << ")\n"
       << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
-      << "Last mail time:     " << DateTimeToText(s.LastMailTime) << '\n'
+      // No mail read (a resume that found everything archived): no time rather than day zero.
+      << "Last mail time:     " << (s.LastMailTime > 0 ? DateTimeToText(s.LastMailTime) : std::string("none")) << '\n'
       << "Index written in:   " << [&] {
              char buf[32];
              std::snprintf(buf, sizeof buf, "%.1f s", s.IndexSeconds);

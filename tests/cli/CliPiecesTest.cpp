@@ -72,6 +72,8 @@ TEST(CliSummary, JsonObjectCarriesTheCountsAndTheResult) {
                              "\"failures\":[\"#3 | ", "Offer: refused\"]", "\"lastMailTime\":null",
                              "\"seconds\":1.250", "\"nextResumeFrom\":null}"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    // No mail read: no last time, rather than day zero of the calendar.
+    EXPECT_NE(cli::SummaryText(r).find("Last mail time:     none\n"), std::string::npos) << cli::SummaryText(r);
     r.Outcome = ExportOutcome::Stopped;
     r.NextResumeFrom = "2026-01-02 10:00:00";
     EXPECT_NE(cli::SummaryJson(r).find("\"result\":\"stopped\""), std::string::npos);
