@@ -6,6 +6,7 @@
 #include "archive/Threading.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "text/HtmlSanitizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -328,16 +329,7 @@ std::string JsString(const std::string& utf8) {
 std::string HtmlText(const std::string& text) {
     std::string out;
     out.reserve(text.size() + 8);
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
+    text::AppendHtmlEscaped(out, text);
     return out;
 }
 

@@ -58,4 +58,8 @@ std::string SanitizeInlineStyle(std::string_view style);
 // made links that open outside the archive, quoted lines ("> ...") in <blockquote> levels.
 std::string PlainTextToHtml(std::string_view text);
 
+// Text as HTML, safe both between elements and inside a quoted attribute value: & < > " '
+// become references, NUL bytes are dropped (a parser would turn them into U+FFFD).
+void AppendHtmlEscaped(std::string& out, std::string_view text);
+
 } // namespace quillmark::text

@@ -7,9 +7,7 @@
 
 namespace quillmark::text {
 
-namespace {
-
-void AppendEscaped(std::string& out, std::string_view text) {
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
         case '&': out += "&amp;"; break;
@@ -22,6 +20,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
         }
     }
 }
+
+namespace {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     if (s.size() < prefix.size()) return false;
@@ -69,18 +69,18 @@ void AppendLinkedLine(std::string& out, std::string_view line) {
             ++i;
             continue;
         }
-        AppendEscaped(out, line.substr(start, i - start));
+        AppendHtmlEscaped(out, line.substr(start, i - start));
         const std::string_view url = line.substr(i, n);
         out += "<a href=\"";
         if (needsScheme) out += "http://";
-        AppendEscaped(out, url);
+        AppendHtmlEscaped(out, url);
         out += "\" rel=\"noopener noreferrer\" target=\"_blank\">";
-        AppendEscaped(out, url);
+        AppendHtmlEscaped(out, url);
         out += "</a>";
         i += n;
         start = i;
     }
-    AppendEscaped(out, line.substr(start));
+    AppendHtmlEscaped(out, line.substr(start));
 }
 
 // How many ">" mark a line as quoted ("> > text" counts two), and where its text starts.

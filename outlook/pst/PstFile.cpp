@@ -297,7 +297,7 @@ std::optional<RawProperty> FindInSet(libpff_record_set_t* set, std::uint32_t pro
     if (found == 0)
         return std::nullopt;
     if (found < 0)
-        throw EStoreError("Cannot read the recipients of an item in \"" + path + "\": " + error.Reason());
+        throw EStoreError("Cannot read the properties of an item in \"" + path + "\": " + error.Reason());
     return ReadEntry(entry.Get(), path, propertyId);
 }
 
@@ -354,16 +354,7 @@ std::optional<RawProperty> ItemHandle::Find(std::uint32_t propertyId) const {
     libpff_record_set_t* set = Properties();
     if (!set)
         return std::nullopt;
-    RecordEntry entry;
-    PffError error;
-    int found = libpff_record_set_get_entry_by_type(
-        set, propertyId, 0, entry.Out(),
-        LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE | LIBPFF_ENTRY_VALUE_FLAG_IGNORE_NAME_TO_ID_MAP, error.Out());
-    if (found == 0)
-        return std::nullopt;
-    if (found < 0)
-        throw EStoreError("Cannot read the properties of an item in \"" + file_->Path() + "\": " + error.Reason());
-    return ReadEntry(entry.Get(), file_->Path(), propertyId);
+    return FindInSet(set, propertyId, file_->Path());
 }
 
 namespace {
