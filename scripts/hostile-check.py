@@ -245,7 +245,9 @@ def main():
         print(run.stdout, run.stderr)
         sys.exit("hostile-check: the export failed")
     (export / "qm-probe.js").write_text(PROBE_JS)
-    pages = sorted(p for p in export.glob("*/*.htm") if not p.name.startswith("."))
+    # The mail pages. The archive's own lists (_archive/) run the archive's script by design,
+    # so they cannot be judged by "no script runs"; their escaping is tested in tests/archive.
+    pages = sorted(p for p in export.glob("*/*.htm") if not p.name.startswith(".") and p.parent.name != "_archive")
     print(f"hostile-check: {len(attacks)} attacks, {len(pages)} pages")
     if len(pages) < len(attacks):
         sys.exit(f"hostile-check: expected a page per attack, got {len(pages)}")
