@@ -81,7 +81,7 @@ timeout 900 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 3
 
 stage "installer and portable zip"
 bash scripts/windows-package.sh "$build"
-version=$(sed -n 's/^set(QUILLMARK_PRODUCT_VERSION "\(.*\)")/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^project(Quillmark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 setup=$build/package/Quillmark-$version-setup.exe
 ls -l "$setup" "$build/package/Quillmark-$version-portable.zip"
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace quillmark::testing {
 namespace {
 
@@ -306,7 +308,10 @@ TEST_F(SavedFileIndexTest, NamesAreThoseOfTheFullSearch) {
         const std::string plain = SaveAttachments(*c1, {}, Path("plain"), "atts");
         auto c2 = inMemory->Attachments();
         const std::string indexed = SaveAttachments(*c2, {}, Path("indexed"), "atts", nullptr, &index);
-        ASSERT_EQ(indexed, plain) << "attachment set " << i;
+        // The titles carry each file's time, which may fall on either side of a second.
+        const std::regex fileTime("title=\"[^\"(]*\\(");
+        ASSERT_EQ(std::regex_replace(indexed, fileTime, "title=\"TIME ("), std::regex_replace(plain, fileTime, "title=\"TIME ("))
+            << "attachment set " << i;
     }
     for (const auto& name : platform::ListDirectory(Path("plain/atts")))
         EXPECT_EQ(ReadFile(Path("indexed/atts/" + name)), ReadFile(Path("plain/atts/" + name))) << name;
