@@ -305,7 +305,10 @@ public:
                 // From the recipient table, joined as the display lists (To, CC) are.
                 const std::int64_t kind = id == dispid::ToEmailAddresses ? 1 : id == dispid::CCEmailAddresses ? 2 : 3;
                 WideString joined;
-                for (const auto& row : RecipientRows(*message_, StringCodePage(*message_))) {
+                // Read once per mail: a template may ask for To, CC and BCC addresses.
+                if (!recipients_)
+                    recipients_ = RecipientRows(*message_, StringCodePage(*message_));
+                for (const auto& row : *recipients_) {
                     if (row.type != kind || row.address.empty())
                         continue;
                     if (!joined.empty())
@@ -421,6 +424,7 @@ private:
     std::shared_ptr<StoreContext> store_;
     std::shared_ptr<ItemHandle> message_;
     bool warned_ = false;
+    std::optional<std::vector<RecipientRow>> recipients_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -534,15 +538,14 @@ bool IsMimeStructureHeader(std::string_view line) {
     return starts("content-") || starts("mime-version:");
 }
 
-// The message's own transport headers without those that describe the MIME structure we
-// replace; empty when the message has none.
-std::string OwnHeaders(const ItemHandle& message) {
+// Calls onLine for each line of the header block of the message's transport headers (CR
+// removed), until the blank line that ends the block or onLine returns false.
+template <typename OnLine>
+void ForEachHeaderLine(const ItemHandle& message, OnLine&& onLine) {
     auto headers = ReadText(message, prop::TransportHeaders);
     if (!headers || headers->empty())
-        return {};
-    std::string text = platform::Utf8FromUtf16(*headers);
-    std::string out;
-    bool skipping = false;
+        return;
+    const std::string text = platform::Utf8FromUtf16(*headers);
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
@@ -550,45 +553,43 @@ std::string OwnHeaders(const ItemHandle& message) {
         pos = end == std::string::npos ? text.size() : end + 1;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (line.empty())
-            break; // the end of the header block
-        bool continuation = line[0] == ' ' || line[0] == '\t';
+        if (line.empty() || !onLine(line))
+            break; // the end of the header block, or the caller has what it wanted
+    }
+}
+
+// The message's own transport headers without those that describe the MIME structure we
+// replace; empty when the message has none.
+std::string OwnHeaders(const ItemHandle& message) {
+    std::string out;
+    bool skipping = false;
+    ForEachHeaderLine(message, [&](std::string_view line) {
+        const bool continuation = line[0] == ' ' || line[0] == '\t';
         if (!continuation)
             skipping = IsMimeStructureHeader(line);
         if (!skipping) {
             out += line;
             out += "\r\n";
         }
-    }
+        return true;
+    });
     return out;
 }
 
 // The first header of that (lower-case) name in the message's transport headers, unfolded
 // and trimmed; "" when there is none.
 WideString HeaderOf(const ItemHandle& message, std::string_view name) {
-    auto headers = ReadText(message, prop::TransportHeaders);
-    if (!headers || headers->empty())
-        return {};
-    const std::string text = platform::Utf8FromUtf16(*headers);
     std::string value;
     bool inside = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        std::string_view line(text.data() + pos, (end == std::string::npos ? text.size() : end) - pos);
-        pos = end == std::string::npos ? text.size() : end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty())
-            break;
+    ForEachHeaderLine(message, [&](std::string_view line) {
         const bool continuation = line[0] == ' ' || line[0] == '\t';
         if (inside && continuation) {
             value += ' ';
             value += line;
-            continue;
+            return true;
         }
         if (inside)
-            break;
+            return false;
         if (line.size() > name.size() && line[name.size()] == ':') {
             bool same = true;
             for (std::size_t i = 0; i < name.size(); ++i)
@@ -599,7 +600,8 @@ WideString HeaderOf(const ItemHandle& message, std::string_view name) {
                 value = std::string(line.substr(name.size() + 1));
             }
         }
-    }
+        return true;
+    });
     const auto b = value.find_first_not_of(" \t");
     const auto e = value.find_last_not_of(" \t");
     return b == std::string::npos ? WideString() : platform::Utf16FromUtf8(value.substr(b, e - b + 1));
