@@ -259,8 +259,9 @@ TEST_P(AttachmentsTest, EveryOccurrenceOfTheTagSavesAgainAsDuplicate) {
     EXPECT_EQ(pictures.Reused, 1);
 }
 
-TEST_P(AttachmentsTest, BytesInMemoryAreWrittenOnceAndNeverThroughTheTemporaryName) {
-    if (!GetParam()) GTEST_SKIP() << "only for a store that holds the bytes";
+// A store that holds the bytes never goes through a temporary file; one that saves through a
+// file does, but a reused attachment is still never written over, whichever way it came.
+TEST_P(AttachmentsTest, ASavedAttachmentIsReusedAndNeverWrittenAgain) {
     mail->AddAttachment(u"data.xls", "one");
     Links();
     const auto written = std::filesystem::last_write_time(Path("out/atts/data.xls"));
@@ -270,7 +271,7 @@ TEST_P(AttachmentsTest, BytesInMemoryAreWrittenOnceAndNeverThroughTheTemporaryNa
     EXPECT_NE(Links().find("data.xls\""), std::string::npos);
     // Reused, not written again: the file keeps its (older) time.
     EXPECT_EQ(std::filesystem::last_write_time(Path("out/atts/data.xls")), written - std::chrono::hours(1));
-    EXPECT_EQ(log->CountOf("Attachment(data.xls).SaveAsFile"), 0);
+    if (GetParam()) EXPECT_EQ(log->CountOf("Attachment(data.xls).SaveAsFile"), 0);
     EXPECT_EQ(Listing(Path("out/atts")), (std::vector<std::string>{"data.xls"}));
 }
 
