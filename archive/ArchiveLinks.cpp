@@ -12,7 +12,7 @@ bool ArchiveLinkFromTag(const std::string& name, ArchiveLink& link) {
         {"prevbydate", ArchiveLink::PrevByDate},     {"nextbydate", ArchiveLink::NextByDate},
         {"previnthread", ArchiveLink::PrevInThread}, {"nextinthread", ArchiveLink::NextInThread},
         {"archiveindex", ArchiveLink::Index},        {"thread", ArchiveLink::Thread},
-        {"archivescript", ArchiveLink::Script},
+        {"archivescript", ArchiveLink::Script},      {"archiveroot", ArchiveLink::Root},
     };
     for (const auto& n : names)
         if (name == n.Name) {
@@ -44,6 +44,7 @@ std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& la
     case ArchiveLink::Thread:
         return "<div class=\"qm-thread\" data-qm=\"thread\"></div>" + (withScript ? script : std::string());
     case ArchiveLink::Script: return script;
+    case ArchiveLink::Root: return up;
     }
     return {};
 }

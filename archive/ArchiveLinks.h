@@ -11,16 +11,18 @@
 
 namespace quillmark {
 
-enum class ArchiveLink { PrevByDate, NextByDate, PrevInThread, NextInThread, Index, Thread, Script };
+enum class ArchiveLink { PrevByDate, NextByDate, PrevInThread, NextInThread, Index, Thread, Script, Root };
 
 // The tag names (lower case) of the links, for the tag catalogue: "prevbydate",
-// "nextbydate", "previnthread", "nextinthread", "archiveindex", "thread", "archivescript".
+// "nextbydate", "previnthread", "nextinthread", "archiveindex", "thread", "archivescript",
+// "archiveroot".
 // False for any other name.
 bool ArchiveLinkFromTag(const std::string& lowerName, ArchiveLink& link);
 
 // The markup of a link for a page depth folders below the root (1 for the year folders).
 // label (optional, the tag's first parameter) replaces the default text and is escaped
-// here. Index gives the start page's URL alone, so that it can stand in an href. The
+// here. Index gives the start page's URL alone, so that it can stand in an href; Root the
+// way up to the root ("../../"), for the archive's other files (its style sheet). The
 // links need the script once in the page: withScript adds it (the first link of a page).
 std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& label, bool withScript);
 

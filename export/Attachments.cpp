@@ -348,10 +348,13 @@ SafeAttachmentName SafeNameOf(const std::string& name) {
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& /*params*/,
                             const std::string& exportRoot, const std::string& attachmentsDir,
                             AttachmentCounts* counts, SavedFileIndex* index,
-                            std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved) {
+                            std::vector<AttachmentFailure>* failures, std::vector<SavedAttachment>* saved,
+                            int pageDepth) {
     const std::string dir = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(exportRoot) + attachmentsDir);
-    // With no attachments name the files lie in the root itself, one level above the page.
-    const std::string linkPrefix = attachmentsDir.empty() ? "../" : "../" + UrlEncodePath(attachmentsDir) + "/";
+    // With no attachments name the files lie in the root itself.
+    std::string up;
+    for (int i = 0; i < pageDepth; ++i) up += "../";
+    const std::string linkPrefix = attachmentsDir.empty() ? up : up + UrlEncodePath(attachmentsDir) + "/";
     return SaveAll(collection, Share::Links, dir, linkPrefix, counts, index, failures, saved);
 }
 

@@ -141,12 +141,13 @@ struct SavedAttachment {
 // A failure of one attachment costs that attachment its link and is added to failures
 // (the others are saved all the same); without a failures list it goes unreported. A full
 // disk is not absorbed: its EFileError ends the call, as nothing more can be saved. Every
-// file linked is added to saved, when given.
+// file linked is added to saved, when given. The links are made for a page pageDepth
+// folders below the root.
 std::string SaveAttachments(outlook::AttachmentCollection& collection, const std::vector<std::string>& params,
                             const std::string& exportRoot, const std::string& attachmentsDir,
                             AttachmentCounts* counts = nullptr, SavedFileIndex* index = nullptr,
                             std::vector<AttachmentFailure>* failures = nullptr,
-                            std::vector<SavedAttachment>* saved = nullptr);
+                            std::vector<SavedAttachment>* saved = nullptr, int pageDepth = 1);
 
 // Saves the picture attachments into yearDir + "/attsimgs/" and returns picture tags,
 // joined by "; ". Failures and saved files as SaveAttachments. The attachments whose

@@ -2,6 +2,7 @@
 
 #include "SrcLib/DateTime.h"
 #include "SrcLib/uLib.h"
+#include "export/Attachments.h"
 #include "export/HtmlText.h"
 #include "export/MailTags.h"
 #include "export/PagePlacer.h"
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <unordered_set>
 
 namespace quillmark {
@@ -39,6 +41,23 @@ struct RunningFlag {
     RunningFlag& operator=(const RunningFlag&) = delete;
     bool& flag_;
 };
+
+// A path below the root with "/" between names, in the platform's delimiters.
+std::string NativeSubDir(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = platform::PathDelim;
+    return path;
+}
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool AllDigits(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 std::string PercentEncodeIdentity(const std::string& text) {
     static const char hex[] = "0123456789ABCDEF";
@@ -206,12 +225,56 @@ std::string MailIdentity(outlook::MailItem& mail, double mailTime, const std::st
     return std::string("crc32-") + buf;
 }
 
+std::vector<SubfolderDir> SubfolderDirs(std::shared_ptr<outlook::Folder> top, const std::string& attachmentsDir) {
+    // The root holds the archive's own entries beside the folders; none of them may be
+    // taken by a folder's name. Names are compared without letter case, as the file systems
+    // of Windows and macOS do.
+    const std::set<std::string> rootEntries = {"_archive", ".quillmark", "index.htm", AsciiLower(RootLockFileName),
+                                               AsciiLower(RemotePicturesScriptName), AsciiLower(attachmentsDir)};
+    std::vector<SubfolderDir> out;
+    out.push_back({top, std::string(), std::string()});
+    // Parents before their children: the list is walked as it grows.
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        auto children = out[i].Folder->Folders();
+        const int count = children ? children->Count() : 0;
+        std::set<std::string> taken; // names given to this folder's children so far
+        for (int k = 1; k <= count; ++k) {
+            auto child = children->Item(k);
+            if (!child) continue;
+            const std::string name = platform::Utf8FromUtf16(child->Name());
+            // The page names' policy, letters of every script kept, cut so that deep trees
+            // stay within the path lengths of Windows.
+            std::string base = Utf8Prefix(SanitizeFileName(name), 60);
+            if (base.empty() || IsReservedDeviceName(base)) base += "_";
+            // Every folder's directory holds its own year folders, so names of digits alone
+            // are set apart at every level, the root's entries at the top only. The same
+            // tree gives the same names on every run, so pages keep their places.
+            auto free = [&](const std::string& candidate) {
+                const std::string lower = AsciiLower(candidate);
+                return !AllDigits(candidate) && !taken.count(lower) && (i > 0 || !rootEntries.count(lower));
+            };
+            std::string dir = base;
+            for (int n = 2; !free(dir); ++n) dir = base + "-" + std::to_string(n);
+            taken.insert(AsciiLower(dir));
+            out.push_back({child, out[i].Dir.empty() ? dir : out[i].Dir + "/" + dir,
+                           out[i].Path.empty() ? name : out[i].Path + "/" + name});
+        }
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------------------------------
 // The run
 
 std::string ExportFailure::Text() const {
     return "#" + std::to_string(Index) + " | " + DateTimeToText(MailTime) + " | " + Subject + ": " + Reason;
 }
+
+struct ExportRun::FolderResult {
+    ExportOutcome Outcome;
+    double From; // the From bound this folder would hand back
+    int Items;   // its items, for the progress of the folders after it
+};
 
 struct ExportRun::Impl {
     TPageProducer PPMail;
@@ -235,6 +298,7 @@ struct ExportRun::Impl {
     // import or a merge) makes one page.
     std::unordered_set<std::string> SeenMails;
     std::string StoreKey;
+    std::string SubDir; // the current folder's place below the root: "" or "Name/Sub/"
     // The year folder last made sure of in this run: mails come mostly in order, so this
     // spares a look at the folder for nearly every page.
     std::string KnownYearDir;
@@ -304,21 +368,77 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 
     if (!OutlookNameSpace) throw Exception("No mail store is open");
     CurrentFolder = OutlookNameSpace->GetFolderFromID(inputs.FolderEntryID, inputs.FolderStoreID);
+    std::vector<SubfolderDir> folders;
+    if (inputs.Recursive) folders = SubfolderDirs(CurrentFolder, inputs.AttachmentsDir);
+    else folders.push_back({CurrentFolder, std::string(), std::string()});
 
     // One run per root: two runs naming pages and attachments in the same folders at once
     // would each take a name the other has just looked at and found free.
     ExportRootGuard rootGuard(inputs.ExportRoot);
     if (!rootGuard.TakeOverNotice().empty()) host_.ShowNotice(rootGuard.TakeOverNotice());
+    const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
     stats_.TemporariesRemoved = RemoveLeftoverTemporaries(inputs.ExportRoot, inputs.AttachmentsDir);
+    for (std::size_t f = 1; f < folders.size(); ++f)
+        stats_.TemporariesRemoved += RemoveLeftoverTemporaries(root + NativeSubDir(folders[f].Dir), std::string());
     {
         std::lock_guard lock(impl_->FailureMutex);
         impl_->NewFailures.clear();
     }
+    StopRequested = false;
+    impl_->SavedFiles.Clear();
 
+    // The bar stands for the whole run: every folder's items are counted before the first
+    // is read.
+    int total = 0;
+    for (const auto& f : folders) total += f.Folder->Items()->Count();
+    stats_.ItemCount = total;
+    stats_.FolderCount = static_cast<int>(folders.size());
+    host_.SetProgressMax(total);
+
+    // The From bound handed back must not pass a mail of any folder that the next run should
+    // see: it is the earliest of the folders' own bounds (folders without mail have none).
+    std::optional<double> from;
+    bool stopped = false;
+    int progressBase = 0;
+    for (std::size_t f = 0; f < folders.size() && !stopped; ++f) {
+        CurrentFolder = folders[f].Folder;
+        ExportInputs folderInputs;
+        const ExportInputs* use = &inputs;
+        if (f > 0) {
+            folderInputs = inputs;
+            const std::string top =
+                inputs.FolderPath.empty() ? platform::Utf8FromUtf16(folders[0].Folder->Name()) : inputs.FolderPath;
+            folderInputs.FolderPath = top + "/" + folders[f].Path;
+            use = &folderInputs;
+        }
+        const FolderResult result = ExportFolder(*use, folders[f].Dir, f == 0, progressBase);
+        progressBase += result.Items;
+        stopped = result.Outcome == ExportOutcome::Stopped;
+        if (!stopped && (result.From > 0 || folders.size() == 1)) from = std::min(from.value_or(result.From), result.From);
+    }
+    UpdateArchiveIndex(inputs);
+    if (stopped) {
+        host_.ShowRunEvent(RunEvent::Stopped, std::string(), 1);
+        return ExportOutcome::Stopped;
+    }
+    host_.SetFromText(DateTimeToText(from.value_or(0)));
+    if (stats_.Failed > 0) {
+        const ExportFailure& first = stats_.Failures.front();
+        host_.ShowRunEvent(RunEvent::CompletedWithFailures,
+                           std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
+                               " not exported (the first: " + first.Text() + ")",
+                           1);
+        return ExportOutcome::Failed;
+    }
+    host_.ShowRunEvent(RunEvent::Completed, "ok", 0);
+    return ExportOutcome::Completed;
+}
+
+ExportRun::FolderResult ExportRun::ExportFolder(const ExportInputs& inputs, const std::string& subDir, bool first,
+                                                int progressBase) {
     const std::int32_t minBodyLength = TryParseInt(inputs.SizeText).value_or(0);
     const double fromTime = TryParseDateTime(inputs.FromText).value_or(0.0);
     const double toTime = TryParseDateTime(inputs.ToText).value_or(EncodeDate(2099, 12, 31));
-    StopRequested = false;
 
     auto& tags = impl_->Tags;
     tags.ExportRoot = inputs.ExportRoot;
@@ -326,7 +446,9 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     tags.Identity = identity_;
     tags.Attachments = &impl_->Attachments;
     tags.Pictures = &impl_->Pictures;
-    impl_->SavedFiles.Clear();
+    // The pages of a subfolder lie deeper: their links back to the root climb further.
+    impl_->SubDir = subDir.empty() ? std::string() : subDir + "/";
+    tags.PageDepth = 1 + static_cast<int>(std::count(impl_->SubDir.begin(), impl_->SubDir.end(), '/'));
     impl_->Placer = PagePlacer();
     impl_->SeenMails.clear();
     impl_->StoreKey = quillmark::StoreKey(CurrentFolder->StoreID(), CurrentFolder->EntryID());
@@ -348,8 +470,10 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     }
 #endif
     // By identity where the archive knows the folder; else by the stored bound, as before.
+    // That bound was kept for the folder the run names: a subfolder the archive does not
+    // know yet is new to it, and is exported whole.
     double fromBound = fromTime;
-    if (inputs.OnlyNew && !onlyNew)
+    if (inputs.OnlyNew && !onlyNew && first)
         fromBound = std::max(fromBound, TryParseDateTime(inputs.ResumeFromText).value_or(0.0));
     // The From bound handed back is the latest mail time seen, but never a time after the
     // run's start: one mail with a date in the future (a wrong clock, spam) would otherwise
@@ -365,8 +489,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
 
     const int count = CurrentFolder->Items()->Count();
-    stats_.ItemCount = count;
-    host_.SetProgressMax(count);
+    const std::size_t failuresBefore = stats_.Failures.size();
 
     // Pages go to disk on a thread of their own while the next mails are read. Whatever way
     // the run ends, the pages handed over before are written: Finish on the ways out below,
@@ -386,7 +509,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     try {
         for (int index = 1; index <= count; ++index) {
             ReportFailures();
-            host_.SetProgress(index);
+            host_.SetProgress(progressBase + index);
             host_.ProcessPendingEvents();
             if (StopRequested) {
                 writer.Finish();
@@ -395,9 +518,7 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
 #endif
                 ReportFailures();
                 takeCounts();
-                UpdateArchiveIndex(inputs);
-                host_.ShowRunEvent(RunEvent::Stopped, std::string(), 1);
-                return ExportOutcome::Stopped;
+                return {ExportOutcome::Stopped, 0, count};
             }
 
             CurrentMailItem.reset();
@@ -482,23 +603,10 @@ ExportOutcome ExportRun::ExportMails(const ExportInputs& inputs) {
     }
     ReportFailures();
     takeCounts();
-    UpdateArchiveIndex(inputs);
-
-    if (stats_.Failed > 0) {
-        // The From bound must not pass a mail that was not written: it stays at the earliest.
-        double from = latestTime;
-        for (const auto& f : stats_.Failures) from = std::min(from, f.MailTime);
-        host_.SetFromText(DateTimeToText(from));
-        const ExportFailure& first = stats_.Failures.front();
-        host_.ShowRunEvent(RunEvent::CompletedWithFailures,
-                           std::to_string(stats_.Failed) + (stats_.Failed == 1 ? " mail was" : " mails were") +
-                               " not exported (the first: " + first.Text() + ")",
-                           1);
-        return ExportOutcome::Failed;
-    }
-    host_.SetFromText(DateTimeToText(latestTime));
-    host_.ShowRunEvent(RunEvent::Completed, "ok", 0);
-    return ExportOutcome::Completed;
+    // The From bound must not pass a mail that was not written: it stays at the earliest.
+    double from = latestTime;
+    for (std::size_t f = failuresBefore; f < stats_.Failures.size(); ++f) from = std::min(from, stats_.Failures[f].MailTime);
+    return {stats_.Failures.size() > failuresBefore ? ExportOutcome::Failed : ExportOutcome::Completed, from, count};
 }
 
 void ExportRun::UpdateArchiveIndex(const ExportInputs& inputs) {
@@ -600,9 +708,9 @@ ManifestMail ExportRun::ArchiveRow(const ExportInputs& inputs, const std::string
 bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTime, const std::string& subject,
                            PageWriter& writer) {
     const std::string root = IncludeTrailingPathDelimiter(inputs.ExportRoot);
-    const std::string year = FormatDateTime("yyyy", mailTime);
+    const std::string year = impl_->SubDir + FormatDateTime("yyyy", mailTime);
     const std::string pageName = PageFileName(mailTime, subject);
-    YearDir = root + year;
+    YearDir = root + NativeSubDir(year);
 
     auto& tags = impl_->Tags;
     tags.CurrentMailItem = CurrentMailItem;

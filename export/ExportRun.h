@@ -61,6 +61,9 @@ struct ExportInputs {
     // ends, whether it completed, failed on some mails or was stopped. The front ends ask
     // for it; a run that writes pages only (a test, a tool) leaves the root's index alone.
     bool BuildIndex = false;
+    // Export the folder's subfolders too, all of them, each into a folder of its own below
+    // the root (SubfolderDirs); the folder itself goes to the root as without this.
+    bool Recursive = false;
 };
 
 // A mail that passed the filters but could not be written whole: its page or one of its
@@ -78,7 +81,8 @@ struct ExportFailure {
 
 // Counts of one run, for front ends that report a summary. The window shows none of them.
 struct ExportStats {
-    int ItemCount = 0;        // items in the folder
+    int FolderCount = 0;      // folders exported (more than one with ExportInputs::Recursive)
+    int ItemCount = 0;        // items in the folder (in all of them)
     int ItemsSeen = 0;        // items visited (mail or not)
     int Exported = 0;         // pages written
     int Filtered = 0;         // mail items that failed a filter
@@ -177,6 +181,9 @@ public:
 
 private:
     struct Impl;
+    struct FolderResult;
+    // One folder of the run into its place below the root (relative, "" for the root).
+    FolderResult ExportFolder(const ExportInputs& inputs, const std::string& subDir, bool first, int progressBase);
     bool IsRepeatedMail(outlook::MailItem& mail, double mailTime, const std::string& subject);
 #ifdef QUILLMARK_HAVE_ARCHIVE
     // The archive's row for the current mail, its page name still to come.
@@ -198,6 +205,18 @@ private:
 };
 
 // ---- pieces of the run, public for their own tests ----
+
+// A folder of a recursive run and where its pages go.
+struct SubfolderDir {
+    std::shared_ptr<outlook::Folder> Folder;
+    std::string Dir;  // below the root, "/" between names; "" for the folder the run names
+    std::string Path; // display names from that folder down, "/" between them
+};
+// The folder and all folders below it, parents before their children. Each subfolder's
+// directory is its name made safe as a file name, below its parent's; a name that could be
+// taken for one of the root's own entries (a year folder, the archive's files, the
+// attachments folder), or that another sibling's name made alike, gets a "-2", "-3", ...
+std::vector<SubfolderDir> SubfolderDirs(std::shared_ptr<outlook::Folder> top, const std::string& attachmentsDir);
 
 // "m" + yyyymmddhhnn + "_" + sanitised subject cut to 44 characters + ".htm". With
 // NameScript::Latin, the name an earlier version gave the page (letters beyond Windows-1252

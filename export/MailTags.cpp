@@ -115,7 +115,7 @@ std::string TagValue(const MailTagContext& context, const MailTagEntry& entry, c
         auto collection = mail.Attachments();
         return collection ? SaveAttachments(*collection, tagParams, context.ExportRoot, context.AttachmentsDir,
                                             context.Attachments, context.SavedFiles, context.AttachmentFailures,
-                                            context.SavedAttachments)
+                                            context.SavedAttachments, context.PageDepth)
                           : std::string();
     }
     case K::Images: {
@@ -221,7 +221,11 @@ std::string HtmlBodyValue(const MailTagContext& context, outlook::MailItem& mail
         out += "<div class=\"qm-mail-html\" style=\"overflow: auto\">";
         out += body;
         out += "</div>";
-        if (report.RemoteImages > 0) out += "<script src=\"../" + std::string(RemotePicturesScriptName) + "\"></script>";
+        if (report.RemoteImages > 0) {
+            std::string up;
+            for (int i = 0; i < context.PageDepth; ++i) up += "../";
+            out += "<script src=\"" + up + RemotePicturesScriptName + "\"></script>";
+        }
         return out;
     }
 #endif
@@ -298,10 +302,10 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
     if (!entry && ExtraTag(context, name, tagString, replaceText)) return;
 #ifdef QUILLMARK_HAVE_ARCHIVE
     // The archive's navigation: not mail values, so outside the catalogue. The pages are
-    // one folder (the year's) below the root.
+    // a year's folder below the root, or below a subfolder's place.
     ArchiveLink link;
     if (!entry && ArchiveLinkFromTag(name, link)) {
-        replaceText = ArchiveLinkMarkup(link, 1, tagParams.empty() ? std::string() : tagParams.front(), true);
+        replaceText = ArchiveLinkMarkup(link, context.PageDepth, tagParams.empty() ? std::string() : tagParams.front(), true);
         return;
     }
 #endif

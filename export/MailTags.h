@@ -29,6 +29,7 @@ struct MailTagContext {
     std::string ExportRoot;     // the root as typed
     std::string AttachmentsDir; // the attachments name as typed
     std::string YearDir;        // root + year, no trailing delimiter
+    int PageDepth = 1;          // folders between the root and the page (its year's among them)
     AppIdentity Identity;
     AttachmentCounts* Attachments = nullptr; // optional counters
     AttachmentCounts* Pictures = nullptr;

@@ -13,8 +13,8 @@ std::vector<std::string> BrowseTemplateLines() {
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">",
         "<meta name=\"generator\" content=\"<#AppName> v<#AppVer>\">",
         "<title><#Subject></title>",
-        // The pages sit in the year folders, one below the root.
-        "<link rel=\"stylesheet\" href=\"../_archive/assets/archive.css\">",
+        // The pages sit in the year folders, below the root or below a subfolder's place.
+        "<link rel=\"stylesheet\" href=\"<#ArchiveRoot>_archive/assets/archive.css\">",
         "<style>",
         " .mailnav { display: flex; flex-wrap: wrap; gap: .3rem 1rem; margin: .6rem 0; }",
         " .head th { width: 6rem; color: #667; font-weight: normal; }",

@@ -49,6 +49,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (name == "--json") o.Json = true;
         else if (name == "--strict") o.Strict = true;
         else if (name == "--rebuild-index") o.RebuildIndex = true;
+        else if (name == "--recursive") o.Recursive = true;
         else if (name == "--store") o.Stores.push_back(*value);
         else if (name == "--folder") {
             o.Folder = *value;
@@ -116,6 +117,11 @@ std::string HelpText(const std::string& p) {
            "  --folder PATH     the folder to export, by its display names from the top of the\n"
            "                    tree joined by \"/\", e.g. \"store/Inbox\". Only that folder,\n"
            "                    not its subfolders. Names holding \"/\" are matched as they stand.\n"
+           "  --recursive       export the folder and every folder below it in one run: the\n"
+           "                    folder into the output directory as without this, each\n"
+           "                    subfolder into <out>/<its path>/<year>/ (names made safe as\n"
+           "                    for pages), one archive and one index over all of them. The\n"
+           "                    filters and --resume apply to each folder as to one alone.\n"
            "  --list            print the folder tree with the number of items of each folder\n"
            "                    and end.\n"
            "\n"

@@ -34,6 +34,7 @@ struct CliOptions {
     bool Json = false;   // the summary as one JSON object, no per-mail lines
     bool Strict = false; // a template tag that does not exist is an error, not a warning
     bool RebuildIndex = false;       // only write the archive's index pages of --out
+    bool Recursive = false;          // the folder and every folder below it
     std::vector<std::string> Stores; // none given: the bundled sample store
     std::string Folder;              // display names from the top of the tree, joined by "/"
     std::string Template;            // none given: the built-in template, from memory

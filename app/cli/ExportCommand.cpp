@@ -115,6 +115,7 @@ int RunExportCommand(CliHost& host) {
     // --resume exports what the archive does not hold yet; the stored bound only serves a
     // root whose archive does not know the folder (made by an earlier version).
     in.OnlyNew = o.Resume;
+    in.Recursive = o.Recursive;
     in.BuildIndex = true;
     in.FolderPath = folderPath;
     in.ToText = o.To;

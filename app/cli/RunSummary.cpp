@@ -19,7 +19,9 @@ std::string ResultText(ExportOutcome outcome) {
 std::string SummaryText(const RunSummary& r) {
     const ExportStats& s = r.Stats;
     std::ostringstream o;
-    o << "Folder:             " << r.Folder << "  ->  " << r.Out << '\n'
+    o << "Folder:             " << r.Folder << "  ->  " << r.Out << '\n';
+    if (s.FolderCount > 1) o << "Folders:            " << s.FolderCount << " (with its subfolders)\n";
+    o
       << "Items seen:         " << s.ItemsSeen << " of " << s.ItemCount << '\n'
       << "Exported:           " << s.Exported << '\n'
       << "Filtered:           " << s.Filtered << '\n'
@@ -80,7 +82,7 @@ std::string SummaryJson(const RunSummary& r) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", r.Seconds);
     o << "{\"folder\":" << JsonString(r.Folder) << ",\"out\":" << JsonString(r.Out) << ",\"result\":\"" << result
-      << "\",\"exitCode\":" << r.ExitCode << ",\"items\":" << s.ItemCount << ",\"itemsSeen\":" << s.ItemsSeen
+      << "\",\"exitCode\":" << r.ExitCode << ",\"folders\":" << s.FolderCount << ",\"items\":" << s.ItemCount << ",\"itemsSeen\":" << s.ItemsSeen
       << ",\"exported\":" << s.Exported << ",\"filtered\":" << s.Filtered << ",\"notMail\":" << s.NotMail
       << ",\"duplicates\":" << s.Duplicates << ",\"alreadyArchived\":" << s.AlreadyArchived
       << ",\"attachmentsSaved\":" << s.AttachmentsSaved << ",\"attachmentsReused\":" << s.AttachmentsReused

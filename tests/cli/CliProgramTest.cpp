@@ -259,6 +259,91 @@ std::set<std::string> LongOptions(const std::string& text) {
     return names;
 }
 
+// An mbox of n mails, each with a small attachment, dated in year.
+std::string TreeMbox(const std::string& folder, int n, int year) {
+    std::string m;
+    for (int i = 1; i <= n; ++i) {
+        const std::string id = "<" + folder + "-" + std::to_string(i) + "@tree.test>";
+        m += "From a@tree.test Sat Mar  5 10:00:00 " + std::to_string(year) + "\n"
+             "From: A <a@tree.test>\nTo: b@tree.test\nSubject: " + folder + " mail " + std::to_string(i) +
+             "\nDate: Sat, 5 Mar " + std::to_string(year) + " 10:0" + std::to_string(i) + ":00 +0000\n"
+             "Message-ID: " + id + "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+             "--b\nContent-Type: text/plain\n\nbody of " + folder + " " + std::to_string(i) + "\n"
+             "--b\nContent-Type: text/plain; name=\"" + folder + std::to_string(i) + ".txt\"\n"
+             "Content-Disposition: attachment; filename=\"" + folder + std::to_string(i) + ".txt\"\n\n"
+             "attached " + std::to_string(i) + "\n--b--\n\n";
+    }
+    return m;
+}
+
+// The relative links (href, src) of an HTML text, without their fragments.
+std::vector<std::string> RelativeLinks(const std::string& html) {
+    std::vector<std::string> links;
+    static const std::regex link("(?:href|src)=\"([^\"#?]+)");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), link); it != std::sregex_iterator(); ++it) {
+        const std::string target = (*it)[1];
+        if (target.find(':') == std::string::npos) links.push_back(target);
+    }
+    return links;
+}
+
+TEST_F(CliRun, RecursiveExportsTheTreeIntoOneArchive) {
+    // A Thunderbird-style tree: Top, its subfolders (one named like a year folder, two whose
+    // names come out alike as file names) and one two levels down.
+    WriteFile(Path("tree/Top"), TreeMbox("top", 2, 2005));
+    WriteFile(Path("tree/Top.sbd/Sub"), TreeMbox("sub", 3, 2006));
+    WriteFile(Path("tree/Top.sbd/Sub.sbd/Deep"), TreeMbox("deep", 2, 2007));
+    WriteFile(Path("tree/Top.sbd/2005"), TreeMbox("year", 1, 2008));
+    WriteFile(Path("tree/Top.sbd/a b"), TreeMbox("space", 1, 2009));
+    WriteFile(Path("tree/Top.sbd/a_b"), TreeMbox("under", 1, 2010));
+    ASSERT_EQ(Run("--store tree --folder tree/Top --out out --recursive --template builtin:browse --json"), 0) << Err;
+    EXPECT_NE(Out.find("\"folders\":6,\"items\":10,"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("\"exported\":10,"), std::string::npos) << Out;
+
+    // Each folder's pages in its own place; the top folder's as without --recursive.
+    const std::vector<std::pair<std::string, std::size_t>> places = {
+        {"out/2005", 2}, {"out/Sub/2006", 3}, {"out/Sub/Deep/2007", 2},
+        {"out/2005-2/2008", 1}, {"out/a_b/2009", 1}, {"out/a_b-2/2010", 1}};
+    for (const auto& [dir, pages] : places) {
+        std::size_t n = 0;
+        for (const auto& name : Listing(Path(dir))) n += name.size() > 4 && name.substr(name.size() - 4) == ".htm";
+        EXPECT_EQ(n, pages) << dir;
+    }
+
+    // From a page two folders below the top's place, every relative link (the start page,
+    // the archive's script, the attachment) leads to a file that is there.
+    const std::string deepDir = Path("out/Sub/Deep/2007");
+    const auto deepPages = Listing(deepDir);
+    ASSERT_FALSE(deepPages.empty());
+    const std::string deep = ReadFile(deepDir + "/" + deepPages.front());
+    const auto links = RelativeLinks(deep);
+    EXPECT_GE(links.size(), 3u) << deep;
+    for (const auto& link : links)
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::path(deepDir) / link)) << link;
+    EXPECT_NE(deep.find("../../../atts/deep"), std::string::npos) << "the attachment's link";
+
+    // Every page is reached from index.htm by links.
+    ASSERT_EQ(Shell("python3 -c \"import importlib.util as u, sys; s = u.spec_from_file_location('c', '" +
+                    std::string(QUILLMARK_SOURCE_DIR) + "/scripts/archive-check.py'); m = u.module_from_spec(s); "
+                    "s.loader.exec_module(m); m.check_reachable('out'); sys.exit(1 if m.failures else 0)\""),
+              0)
+        << Out << Err;
+    // The start page lists every folder.
+    const std::string index = ReadFile(Path("out/index.htm"));
+    for (const char* folder : {"Top (2)", "Top/Sub (3)", "Top/Sub/Deep (2)", "Top/2005 (1)", "Top/a b (1)", "Top/a_b (1)"})
+        EXPECT_NE(index.find(folder), std::string::npos) << folder;
+
+    // A resumed run over the unchanged tree finds everything archived, in every folder.
+    ASSERT_EQ(Run("--store tree --folder tree/Top --out out --recursive --resume --json"), 0) << Err;
+    EXPECT_NE(Out.find("\"exported\":0,"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("\"alreadyArchived\":10,"), std::string::npos) << Out;
+    // A mail new in the deep folder is the one that is exported, into its place.
+    WriteFile(Path("tree/Top.sbd/Sub.sbd/Deep"), TreeMbox("deep", 3, 2007));
+    ASSERT_EQ(Run("--store tree --folder tree/Top --out out --recursive --resume --json"), 0) << Err;
+    EXPECT_NE(Out.find("\"exported\":1,"), std::string::npos) << Out;
+    EXPECT_EQ(Listing(deepDir).size(), 3u);
+}
+
 TEST(CliManual, SaysWhatHelpSays) {
     std::string man = ReadFile(std::string(QUILLMARK_SOURCE_DIR) + "/dist/quillmark-export.1");
     ASSERT_FALSE(man.empty());
