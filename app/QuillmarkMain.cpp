@@ -388,6 +388,7 @@ void TF::BmailoutClick() {
     in.FromText = Text(TFField::Edat1);
     in.ToText = Text(TFField::Edat2);
     in.SizeText = Text(TFField::Esize);
+    in.Recursive = view_.IncludeSubfolders();
     // The archive's start page, dates, threads and search are written again when the run ends,
     // as the command line does, so that "Open archive" shows what was just exported.
     in.BuildIndex = true;

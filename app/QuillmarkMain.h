@@ -71,6 +71,9 @@ public:
     // life) and clears the selection.
     virtual void ShowTree(const outlook::FolderTreeModel& tree) = 0;
     virtual const outlook::FolderNode* SelectedNode() = 0;
+    // The check box under the tree: the run takes the selected folder's subfolders too.
+    virtual bool IncludeSubfolders() = 0;
+    virtual void SetIncludeSubfolders(bool include) = 0;
 
     // The file-open dialog; nullopt on cancel. filter is "Description (*.ext)|*.ext".
     virtual std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,

@@ -40,6 +40,7 @@ void LoadSettings(TF& form) {
         if (key->ValueExists(v.Name)) form.SetText(v.Field, key->ReadString(v.Name));
     if (key->ValueExists("RE_Subj")) form.SetText(TFField::Mre_subj, UnescapeLineBreaks(key->ReadString("RE_Subj")));
     if (key->ValueExists(MailStoresValueName)) form.SetMailStores(key->ReadStringList(MailStoresValueName));
+    if (key->ValueExists(SubfoldersValueName)) view.SetIncludeSubfolders(key->ReadInteger(SubfoldersValueName) != 0);
 }
 
 void SaveSettings(TF& form) {
@@ -54,6 +55,7 @@ void SaveSettings(TF& form) {
     for (const auto& v : TextValues) key->WriteString(v.Name, form.Text(v.Field));
     key->WriteString("RE_Subj", EscapeLineBreaks(form.Text(TFField::Mre_subj)));
     key->WriteStringList(MailStoresValueName, form.MailStores());
+    key->WriteInteger(SubfoldersValueName, form.View().IncludeSubfolders() ? 1 : 0);
 }
 
 } // namespace quillmark

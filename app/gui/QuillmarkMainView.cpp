@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -124,7 +125,13 @@ void TFMainWindow::BuildControls() {
     Place(HelpLabel(body_, "Ltv", "1. Select folder to export", nullptr), 6, 6, 175, 19);
     tv_ = new QTreeWidget(body_);
     tv_->setObjectName("TV");
-    Place(tv_, 6, 30, 203, 333);
+    // The tree gives the room of one line to the check box under it, which belongs to the
+    // folder chosen there.
+    Place(tv_, 6, 30, 203, 307);
+    subfolders_ = new QCheckBox("Include subfolders", body_);
+    subfolders_->setObjectName("CBsubfolders");
+    subfolders_->setToolTip("Export the folder and every folder below it, each into a folder of its own below the root");
+    Place(subfolders_, 6, 341, 203, 22);
     tv_->setHeaderHidden(true);
     tv_->setIndentation(Dp(21));
     QFont bold = font();
@@ -224,7 +231,7 @@ void TFMainWindow::BuildControls() {
 
     // Tab order as designed: the tree, template, Browse, root, attachments, the group's
     // fields, Export, Stop. The progress bar and the status line take no focus.
-    QWidget* order[] = {tv_, edits_[TFField::Email], bmail_, edits_[TFField::Emaildir], edits_[TFField::Eattdir], bcreate_,
+    QWidget* order[] = {tv_, subfolders_, edits_[TFField::Email], bmail_, edits_[TFField::Emaildir], edits_[TFField::Eattdir], bcreate_,
                         edits_[TFField::Edat1], edits_[TFField::Edat2], edits_[TFField::Esize], mreSubj_, bmailout_,
                         bstop_};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
@@ -311,7 +318,8 @@ void TFMainWindow::LayOut() {
     const int tx = dx / 4; // the tree's share of the extra width
     const int fx = dx - tx;
     auto at = [](QWidget* w, int left, int top, int width, int height) { w->setGeometry(left, top, width, height); };
-    at(tv_, Dp(6), Dp(30), Dp(203) + tx, Dp(333) + dy);
+    at(tv_, Dp(6), Dp(30), Dp(203) + tx, Dp(307) + dy);
+    at(subfolders_, Dp(6), Dp(341) + dy, Dp(203) + tx, Dp(22));
     auto* lmail = body_->findChild<QLabel*>("Lmail");
     lmail->move(Dp(218) + tx, Dp(6));
     at(Edit(TFField::Email), Dp(218) + tx, Dp(30), Dp(470) + fx, Dp(27));
@@ -497,6 +505,10 @@ void TFMainWindow::ShowTree(const outlook::FolderTreeModel& tree) {
     }
     tv_->setCurrentItem(nullptr);
 }
+
+bool TFMainWindow::IncludeSubfolders() { return subfolders_->isChecked(); }
+
+void TFMainWindow::SetIncludeSubfolders(bool include) { subfolders_->setChecked(include); }
 
 const outlook::FolderNode* TFMainWindow::SelectedNode() {
     QTreeWidgetItem* item = tv_->currentItem();

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QMenuBar;
 class QAction;
+class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -36,6 +37,7 @@ public:
 
     // Controls by their design names, for tests and the screenshot script.
     QTreeWidget* TV() const { return tv_; }
+    QCheckBox* Subfolders() const { return subfolders_; }
     QLineEdit* Edit(TFField field) const;
     QPlainTextEdit* Mre_subj() const { return mreSubj_; }
     QPushButton* Bmailout() const { return bmailout_; }
@@ -86,6 +88,8 @@ public:
     void ShowAbout(const std::string& title, const std::string& text) override;
     void ShowTree(const outlook::FolderTreeModel& tree) override;
     const outlook::FolderNode* SelectedNode() override;
+    bool IncludeSubfolders() override;
+    void SetIncludeSubfolders(bool include) override;
     std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,
                                            const std::string& filter, const std::string& defaultExt) override;
     std::optional<std::string> AskFolder(const std::string& initialDir) override;
@@ -117,6 +121,7 @@ private:
     std::map<std::string, QWidget*> labels_;
     std::unique_ptr<TF> form_;
     QTreeWidget* tv_ = nullptr;
+    QCheckBox* subfolders_ = nullptr;
     std::map<TFField, QLineEdit*> edits_;
     QPlainTextEdit* mreSubj_ = nullptr;
     QPushButton* bmail_ = nullptr;

@@ -27,6 +27,7 @@ enum : int {
     IdL2005 = 1017,
     IdGBrestrict = 1018,
     IdBatts = 1019,    // Browse for the attachments directory
+    IdCBsubfolders = 1020, // "Include subfolders", under the tree
     IdLabelFirst = 1100, // static labels from here on
 
     // Menu commands.

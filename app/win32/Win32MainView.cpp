@@ -175,10 +175,11 @@ void TFWin32Window::CreateControls() {
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     };
     const DWORD edit = WS_TABSTOP | ES_AUTOHSCROLL;
-    // Created in tab order: the tree, template, Browse, root, its Browse, attachments, its
+    // Created in tab order: the tree, its check box, template, Browse, root, its Browse, attachments, its
     // Browse, Create, the group's fields, Export, Stop. What takes no focus comes after.
     make(WS_EX_CLIENTEDGE, WC_TREEVIEWW, L"",
          WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS, IdTV);
+    make(0, L"BUTTON", L"Include subfolders", WS_TABSTOP | BS_AUTOCHECKBOX, IdCBsubfolders);
     make(WS_EX_CLIENTEDGE, L"EDIT", L"", edit, IdEmail);
     make(0, L"BUTTON", L"&Browse...", WS_TABSTOP | BS_PUSHBUTTON, IdBmail);
     make(WS_EX_CLIENTEDGE, L"EDIT", L"", edit, IdEmaildir);
@@ -279,7 +280,9 @@ void TFWin32Window::LayOut() {
         put(id, left, top, size.cx + Dp(4), std::max<int>(size.cy, Dp(16)) + Dp(2));
     };
     label(LabelId(Ltv), Dp(6), Dp(8));
-    put(IdTV, Dp(6), Dp(30), Dp(203) + tx, Dp(333) + dy);
+    // The tree gives the room of one line to the check box under it.
+    put(IdTV, Dp(6), Dp(30), Dp(203) + tx, Dp(307) + dy);
+    put(IdCBsubfolders, Dp(6), Dp(341) + dy, Dp(203) + tx, Dp(22));
     const int x = Dp(218) + tx; // the right-hand column
     label(LabelId(Lmail), x, Dp(8));
     put(IdEmail, x, Dp(30), Dp(470) + fx, Dp(24));
@@ -721,6 +724,14 @@ void TFWin32Window::ShowTree(const outlook::FolderTreeModel& tree) {
     SendMessageW(tv, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(tv, nullptr, TRUE);
     fillingTree_ = false;
+}
+
+bool TFWin32Window::IncludeSubfolders() {
+    return SendMessageW(Control(IdCBsubfolders), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TFWin32Window::SetIncludeSubfolders(bool include) {
+    SendMessageW(Control(IdCBsubfolders), BM_SETCHECK, include ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 const outlook::FolderNode* TFWin32Window::SelectedNode() {

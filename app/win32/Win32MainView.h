@@ -50,6 +50,8 @@ public:
     void ShowAbout(const std::string& title, const std::string& text) override;
     void ShowTree(const outlook::FolderTreeModel& tree) override;
     const outlook::FolderNode* SelectedNode() override;
+    bool IncludeSubfolders() override;
+    void SetIncludeSubfolders(bool include) override;
     std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,
                                            const std::string& filter, const std::string& defaultExt) override;
     std::optional<std::string> AskFolder(const std::string& initialDir) override;

@@ -60,6 +60,8 @@ public:
         ++TreeShows;
     }
     const outlook::FolderNode* SelectedNode() override { return Selected; }
+    bool IncludeSubfolders() override { return Subfolders; }
+    void SetIncludeSubfolders(bool include) override { Subfolders = include; }
     std::optional<std::string> AskOpenFile(const std::string& initialDir, const std::string& fileName,
                                            const std::string& filter, const std::string& defaultExt) override {
         DialogArgs = {initialDir, fileName, filter, defaultExt};
@@ -121,6 +123,7 @@ public:
     const outlook::FolderTreeModel* Tree = nullptr;
     int TreeShows = 0;
     const outlook::FolderNode* Selected = nullptr;
+    bool Subfolders = false; // the "Include subfolders" check box
     std::vector<std::string> DialogArgs;
     std::optional<std::string> DialogAnswer;
     std::vector<std::string> Errors;

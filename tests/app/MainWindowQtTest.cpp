@@ -6,6 +6,7 @@
 #include "SrcLib/DateTime.h"
 #include "platform/SettingsStore.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -134,7 +135,8 @@ private slots:
         QVERIFY(w->Label1()->isVisible());
         QVERIFY(w->Mre_subj()->isVisible());
         QVERIFY(w->Mre_subj()->height() > w->Edit(TFField::Esize)->height());
-        // Tab order: tree, template, Browse, root, attachments, the group's fields, Export, Stop.
+        // Tab order: tree, its check box, template, Browse, root, attachments, the group's
+        // fields, Export, Stop.
         QStringList order;
         QWidget* at = w->TV();
         do {
@@ -142,7 +144,7 @@ private slots:
                 order << at->objectName();
             at = at->nextInFocusChain();
         } while (at != w->TV());
-        QCOMPARE(order, QStringList({"TV", "Email", "Bmail", "Emaildir", "Eattdir", "Bcreate", "Edat1", "Edat2", "Esize",
+        QCOMPARE(order, QStringList({"TV", "CBsubfolders", "Email", "Bmail", "Emaildir", "Eattdir", "Bcreate", "Edat1", "Edat2", "Esize",
                                      "Mre_subj", "Bmailout", "Bstop"}));
     }
 
@@ -299,6 +301,26 @@ private slots:
         QVERIFY(!w->isVisible());
     }
 
+    void includeSubfoldersUnderTheTreeTakesTheFoldersBelow() {
+        auto below = inbox_->AddFolder(u"Below");
+        below->AddMail()->SetDate(outlook::dispid::ReceivedTime, EncodeDate(2004, 2, 1));
+        auto w = MakeWindow();
+        w->Form().Start();
+        w->show();
+        MakeValidInputs(*w);
+        QCOMPARE(w->Subfolders()->text(), QString("Include subfolders"));
+        QVERIFY(!w->Subfolders()->isChecked());
+        QVERIFY(w->Subfolders()->geometry().top() > w->TV()->geometry().bottom());
+        QTest::mouseClick(w->Subfolders(), Qt::LeftButton, {}, QPoint(8, w->Subfolders()->height() / 2));
+        QVERIFY(w->IncludeSubfolders());
+        QTest::mouseClick(w->Bmailout(), Qt::LeftButton);
+        QVERIFY2(w->PStatus()->text().startsWith("Done: 5 mails exported"), qPrintable(w->PStatus()->text()));
+        QCOMPARE(w->PB()->maximum(), 5);
+        QCOMPARE(PageCount(), 4);
+        QVERIFY(fs::exists(Path("root/Below/2004")));
+        QVERIFY(errors_.empty());
+    }
+
     void theWindowGrowsAndTheTreeFieldsAndMemoGrowWithIt() {
         auto w = MakeWindow();
         w->Form().Start();
@@ -313,6 +335,10 @@ private slots:
         QVERIFY(dx > 100 && dy > 100);
         QCOMPARE(w->TV()->height(), treeH + dy);
         QCOMPARE(w->TV()->width(), treeW + dx / 4);
+        // The check box stays right under the tree, as wide as it.
+        const int gap = w->Subfolders()->geometry().top() - w->TV()->geometry().bottom();
+        QVERIFY2(gap > 0 && gap < 12, qPrintable(QString::number(gap)));
+        QCOMPARE(w->Subfolders()->width(), w->TV()->width());
         QCOMPARE(w->Edit(TFField::Email)->width(), editW + dx - dx / 4);
         QCOMPARE(w->Mre_subj()->width(), memoW + dx - dx / 4);
         QCOMPARE(w->Mre_subj()->height(), memoH + dy);

@@ -327,6 +327,40 @@ TEST_F(WindowTest, AnExportThroughTheButtonWritesThePagesAndAdvancesFrom) {
 #endif
 }
 
+TEST_F(WindowTest, IncludeSubfoldersExportsEachFolderBelowIntoItsOwnPlaceAndTheBarCountsThemAll) {
+    auto old = inbox->AddFolder(u"Old");
+    for (int i = 1; i <= 2; ++i) {
+        auto mail = old->AddMail();
+        mail->SetText(Subject, u"Older " + std::u16string(1, char16_t(u'0' + i)));
+        mail->SetDate(ReceivedTime, EncodeDate(2004, 6, i) + 0.5);
+    }
+    old->AddFolder(u"Older still")->AddMail()->SetDate(ReceivedTime, EncodeDate(2003, 1, 1));
+    Start();
+    const std::string root = MakeRoot();
+    view.Type(*form, TFField::Emaildir, root);
+    SelectInbox();
+    view.Subfolders = true;
+    form->BmailoutClick();
+    EXPECT_TRUE(view.Errors.empty()) << view.Errors.front();
+    EXPECT_EQ(view.Status.rfind("Done: 6 mails exported", 0), 0u) << view.Status;
+    // One bar over all three folders, filled to its end.
+    EXPECT_EQ(view.ProgressMax, 6);
+    EXPECT_EQ(view.Progress, 6);
+    auto pages = [](const std::string& dir) { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
+    EXPECT_EQ(pages(root + "/2005"), 3);
+    EXPECT_EQ(pages(root + "/Old/2004"), 2);
+    EXPECT_EQ(pages(root + "/Old/Older_still/2003"), 1);
+    // The From bound stays where no folder misses a mail: at the oldest folder's latest.
+    EXPECT_EQ(view.Texts[TFField::Edat1], DateTimeToText(EncodeDate(2003, 1, 1)));
+
+    // Without the box, the folder alone, as before.
+    fs::remove_all(root + "/Old");
+    view.Subfolders = false;
+    form->BmailoutClick();
+    EXPECT_FALSE(fs::exists(root + "/Old"));
+    EXPECT_EQ(view.ProgressMax, 3);
+}
+
 TEST_F(WindowTest, StopDuringARunFinishesTheItemUnderWayAndSaysBreak) {
     Start();
     const std::string root = MakeRoot();
@@ -470,6 +504,7 @@ TEST_F(WindowTest, TheSettingsTravelFromOneRunOfTheProgramToTheNext) {
     view.Texts[TFField::Mre_subj] = "a\r\nb";
     view.Texts[TFField::Esize] = "100";
     view.WindowBounds = {12, 34, 900, 450};
+    view.Subfolders = true;
     form->Close();
     const std::string text = TempDir::Read(SettingsFile());
     EXPECT_NE(text.find("\"RE_Subj\"=\"a\\\\nb\"\n"), std::string::npos) << text; // one line: a\nb
@@ -484,6 +519,7 @@ TEST_F(WindowTest, TheSettingsTravelFromOneRunOfTheProgramToTheNext) {
     EXPECT_EQ(second.WindowBounds.Top, 34);
     EXPECT_EQ(second.WindowBounds.Width, 900); // the size the window was left with
     EXPECT_EQ(second.WindowBounds.Height, 450);
+    EXPECT_TRUE(second.Subfolders);
 }
 
 TEST_F(WindowTest, AnotherBaseNameUsesAnotherKey) {
