@@ -107,6 +107,26 @@ TEST_F(Win32WindowTest, AnExportThroughTheWindowWritesThePagesAndEnablesExportAg
     EXPECT_FALSE(w.Text(IdEdat1).empty()); // From advanced
 }
 
+TEST_F(Win32WindowTest, IncludeSubfoldersTakesTheFoldersBelowTheOnePicked) {
+    fs::create_directories(root_ / "atts");
+    RunningWindow w;
+    ASSERT_TRUE(w.Up());
+    w.Type(IdEmaildir, Root());
+    w.Select(w.TreeRoot()); // Personal Folders: no mail of its own, Inbox below it two
+    EXPECT_EQ(SendMessageW(w.Control(IdCBsubfolders), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    w.Click(IdCBsubfolders);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(w.Control(IdCBsubfolders), BM_GETCHECK, 0, 0) == BST_CHECKED; },
+                        5000));
+    ASSERT_TRUE(w.Enabled(IdBmailout)) << w.Text(IdPStatus);
+    w.Click(IdBmailout);
+    ASSERT_TRUE(w.WaitForStatus([](const std::string& s) { return StartsWith(s, "Done:"); }, 60000))
+        << w.Text(IdPStatus);
+    int inbox = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root_ / "Inbox" / "2005", ec)) inbox += e.path().extension() == ".htm";
+    EXPECT_EQ(inbox, 2);
+}
+
 TEST_F(Win32WindowTest, StopAnswersWithinASecondInTheMiddleOfALongRun) {
     fs::create_directories(root_ / "atts");
     RunningWindow w(L"3000");
