@@ -359,6 +359,22 @@ TEST_F(WindowTest, IncludeSubfoldersExportsEachFolderBelowIntoItsOwnPlaceAndTheB
     form->BmailoutClick();
     EXPECT_FALSE(fs::exists(root + "/Old"));
     EXPECT_EQ(view.ProgressMax, 3);
+
+    // Stop in the middle of a subfolder ends the whole run: the folders after it are not
+    // begun, and From stays.
+    fs::remove_all(root);
+    fs::create_directories(root + "/atts");
+    view.Subfolders = true;
+    view.Texts[TFField::Edat1] = "";
+    view.OnEvents = [&](int turn) {
+        if (turn == 5) form->BstopClick(); // before the second mail of Old
+    };
+    view.EventTurns = 0;
+    form->BmailoutClick();
+    EXPECT_EQ(view.Status.rfind("Stopped: 4 mails exported", 0), 0u) << view.Status;
+    EXPECT_EQ(pages(root + "/Old/2004"), 1);
+    EXPECT_FALSE(fs::exists(root + "/Old/Older_still"));
+    EXPECT_EQ(view.Texts[TFField::Edat1], "");
 }
 
 TEST_F(WindowTest, StopDuringARunFinishesTheItemUnderWayAndSaysBreak) {
