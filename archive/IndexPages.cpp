@@ -9,9 +9,13 @@
 #include "text/HtmlSanitizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <map>
 #include <set>
+#include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace quillmark {
@@ -25,6 +29,13 @@ constexpr std::size_t kRowsPerPage = 500;
 constexpr std::size_t kYearByMonths = 1500;
 // Threads per data file of the conversation trees.
 constexpr int kThreadsPerFile = 1000;
+// Mails per data file of a year: a search loads only the files that hold the rows it shows.
+constexpr std::size_t kMailsPerFile = 1000;
+// A year's word list is spread over as many files as keeps each near this size (at most
+// kMaxWordShards), every word in the file of its first two letters: a search then reads one
+// file per year and word instead of the whole list, which a rare word used to cost.
+constexpr std::size_t kWordBytesPerShard = 64 * 1024;
+constexpr std::size_t kMaxWordShards = 64;
 constexpr std::size_t kLatest = 20;
 
 // Marks the pages as the archive's own: a start page without it is the user's, and stays.
@@ -108,6 +119,124 @@ bool IsWordChar(std::uint32_t c) {
 }
 
 constexpr std::size_t kMinWord = 2, kMaxWord = 40;
+
+// The word-list file of a word: from its first two code points (every word has two), the
+// same sum as wordShard in archive.js. A prefix of two letters or more falls in the file of
+// every word it starts.
+std::size_t WordShard(const std::string& word, std::size_t shards) {
+    std::size_t i = 0;
+    const std::uint32_t a = NextCodePoint(word, i);
+    const std::uint32_t b = i < word.size() ? NextCodePoint(word, i) : 0;
+    return (static_cast<std::size_t>(a) * 31 + b) % shards;
+}
+
+// Calls f with each search word of a UTF-8 text, folded, as a view of a buffer that the next
+// word overwrites. Letters and digits of ASCII, the bulk of most mail, take a short way.
+template <class F>
+void ForEachSearchWord(const std::string& utf8, std::string& word, F&& f) {
+    word.clear();
+    std::size_t length = 0;
+    auto flush = [&] {
+        if (length >= kMinWord && length <= kMaxWord) f(std::string_view(word));
+        word.clear();
+        length = 0;
+    };
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x80) {
+            ++i;
+            if ((b >= 'a' && b <= 'z') || (b >= '0' && b <= '9')) {
+                word += static_cast<char>(b);
+                ++length;
+            } else if (b >= 'A' && b <= 'Z') {
+                word += static_cast<char>(b + 32);
+                ++length;
+            } else if (length) {
+                flush();
+            }
+            continue;
+        }
+        const std::uint32_t c = NextCodePoint(utf8, i);
+        if (IsWordChar(c)) {
+            AppendUtf8(word, Fold(c));
+            ++length;
+        } else if (length) {
+            flush();
+        }
+    }
+    flush();
+}
+
+// The words of one year and the places of the mails that hold them. Tens of millions of
+// words pass through here for a big archive, so it is an open-addressing table over one
+// buffer of characters: a word is copied once, when first met; after that, finding it costs
+// a hash, a probe or two and a compare.
+class YearWords {
+public:
+    YearWords() : slots_(1U << 12) {}
+    void Add(std::string_view word, int place) {
+        std::uint64_t h = 14695981039346656037ULL; // FNV-1a
+        for (char c : word) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        const auto hash = static_cast<std::uint32_t>(h >> 32);
+        std::size_t mask = slots_.size() - 1, at = hash & mask;
+        for (;; at = (at + 1) & mask) {
+            Slot& slot = slots_[at];
+            if (!slot.Id) break;
+            if (slot.Hash == hash && Word(slot.Id - 1) == word) {
+                auto& p = places_[slot.Id - 1];
+                if (p.back() != place) p.push_back(place);
+                return;
+            }
+        }
+        starts_.push_back(static_cast<std::uint32_t>(chars_.size()));
+        chars_.append(word);
+        places_.push_back({place});
+        slots_[at] = Slot{hash, static_cast<std::uint32_t>(places_.size())};
+        if (places_.size() * 2 > slots_.size()) Grow();
+    }
+    std::size_t Size() const { return places_.size(); }
+    std::string_view Word(std::size_t id) const {
+        const std::size_t end = id + 1 < starts_.size() ? starts_[id + 1] : chars_.size();
+        return std::string_view(chars_).substr(starts_[id], end - starts_[id]);
+    }
+    const std::vector<int>& Places(std::size_t id) const { return places_[id]; }
+
+private:
+    struct Slot {
+        std::uint32_t Hash = 0;
+        std::uint32_t Id = 0; // the word's number + 1; 0: empty
+    };
+    void Grow() {
+        std::vector<Slot> bigger(slots_.size() * 2);
+        const std::size_t mask = bigger.size() - 1;
+        for (const Slot& slot : slots_) {
+            if (!slot.Id) continue;
+            std::size_t at = slot.Hash & mask;
+            while (bigger[at].Id) at = (at + 1) & mask;
+            bigger[at] = slot;
+        }
+        slots_.swap(bigger);
+    }
+    std::vector<Slot> slots_;
+    std::string chars_;                // every word once, one after the other
+    std::vector<std::uint32_t> starts_; // where each word begins in chars_
+    std::vector<std::vector<int>> places_;
+};
+
+// JavaScript reads U+2028 and U+2029 as line ends, which a string literal must not hold.
+std::string JsLineSafe(const std::string& text) {
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 3, "\xE2\x80\xA8") == 0 || text.compare(i, 3, "\xE2\x80\xA9") == 0) {
+            safe += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            safe += text[i];
+        }
+    }
+    return safe;
+}
 
 // ---- writing ----
 
@@ -269,29 +398,99 @@ void WriteList(Writer& w, const std::string& base, const std::string& title, con
     }
 }
 
+using DataFiles = std::vector<std::pair<std::string, std::string>>; // name below _archive/, text
+
+// The mails of a year, kMailsPerFile to a file "m<year>-<part>.js".
+DataFiles MakeYearMails(int year, const std::vector<Entry*>& list) {
+    DataFiles out;
+    const std::string ys = std::to_string(year);
+    for (std::size_t part = 0; part * kMailsPerFile < list.size(); ++part) {
+        std::string m = "QM.mails(" + ys + "," + std::to_string(part) + ",[\n";
+        for (std::size_t k = part * kMailsPerFile; k < std::min(list.size(), (part + 1) * kMailsPerFile); ++k) {
+            const Entry* e = list[k];
+            const ManifestMail& mail = *e->Mail;
+            // A page in its year's folder is named without it (the script adds it back), any
+            // other with a leading "/".
+            const bool inYear = mail.Page.size() > ys.size() + 1 && mail.Page.compare(0, ys.size(), ys) == 0 &&
+                                mail.Page[ys.size()] == '/' && mail.Page.find('/', ys.size() + 1) == std::string::npos;
+            m += "[" + JsString(inYear ? mail.Page.substr(ys.size() + 1) : "/" + mail.Page) + "," + JsString(e->When) +
+                 "," + JsString(mail.Sender) + "," + JsString(mail.Subject) + "," + std::to_string(e->Thread) +
+                 (e->Attached ? ",1" : "") + "],\n";
+        }
+        m += "]);\n";
+        out.emplace_back("data/m" + ys + "-" + std::to_string(part) + ".js", std::move(m));
+    }
+    return out;
+}
+
+// The word lists of a year, from the subject, sender, recipients and text of its mails.
+DataFiles MakeYearWords(int year, const std::vector<Entry*>& list) {
+    DataFiles out;
+    const std::string ys = std::to_string(year);
+    YearWords words;
+    std::string buffer;
+    for (const Entry* e : list) {
+        const ManifestMail& mail = *e->Mail;
+        for (const std::string* field : {&mail.Subject, &mail.Sender, &mail.Recipients, &mail.Text})
+            ForEachSearchWord(*field, buffer, [&](std::string_view word) { words.Add(word, e->YearIndex); });
+    }
+    // The words of a year as strings "|word:ids|word=bits|" in word order, one per file
+    // "w<year>-<shard>.js". ":" lists the mails' places in the year, each as the difference
+    // to the one before (see AppendDelta); "=" marks a word in so many mails that a bitmap
+    // is shorter (six mails a character, base 64). The script finds a word with one indexOf
+    // and parses nothing else: loading a file costs no more than reading it.
+    std::vector<std::uint32_t> sorted(words.Size());
+    for (std::size_t n = 0; n < sorted.size(); ++n) sorted[n] = static_cast<std::uint32_t>(n);
+    std::sort(sorted.begin(), sorted.end(), [&](auto a, auto b) { return words.Word(a) < words.Word(b); });
+    static const char* const b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::size_t bitmapLength = (list.size() + 5) / 6;
+    std::vector<std::string> entries(sorted.size());
+    std::size_t total = 0;
+    std::string deltas, bits;
+    for (std::size_t n = 0; n < sorted.size(); ++n) {
+        const auto& ids = words.Places(sorted[n]);
+        deltas.clear();
+        int last = 0;
+        for (std::size_t k = 0; k < ids.size(); ++k) {
+            AppendDelta(deltas, static_cast<std::uint32_t>(ids[k] - last));
+            last = ids[k];
+            if (deltas.size() > bitmapLength) break;
+        }
+        std::string& entry = entries[n];
+        entry.assign(words.Word(sorted[n]));
+        if (deltas.size() > bitmapLength) {
+            bits.assign(bitmapLength, 0);
+            for (int id : ids) bits[static_cast<std::size_t>(id) / 6] |= static_cast<char>(1 << (id % 6));
+            for (char& c : bits) c = b64[static_cast<unsigned char>(c)];
+            entry += '=';
+            entry += bits;
+        } else {
+            entry += ':';
+            entry += deltas;
+        }
+        entry += '|';
+        total += entry.size();
+    }
+    const std::size_t shards =
+        std::clamp<std::size_t>((total + kWordBytesPerShard - 1) / kWordBytesPerShard, 1, kMaxWordShards);
+    std::vector<std::string> lists(shards);
+    for (std::size_t n = 0; n < sorted.size(); ++n) lists[WordShard(std::string(words.Word(sorted[n])), shards)] += entries[n];
+    for (std::size_t k = 0; k < shards; ++k)
+        // The words are letters and digits only, so the string needs no escapes but those
+        // for the two line ends.
+        out.emplace_back("data/w" + ys + "-" + std::to_string(k) + ".js",
+                               "QM.words(" + ys + "," + std::to_string(k) + ",\"|" + JsLineSafe(lists[k]) + "\");\n");
+    return out;
+}
+
 } // namespace
 
 // ---- public pieces ----
 
 std::vector<std::string> SearchWords(const std::string& utf8) {
     std::vector<std::string> words;
-    std::string word;
-    std::size_t length = 0;
-    auto flush = [&] {
-        if (length >= kMinWord && length <= kMaxWord) words.push_back(word);
-        word.clear();
-        length = 0;
-    };
-    for (std::size_t i = 0; i < utf8.size();) {
-        const std::uint32_t c = NextCodePoint(utf8, i);
-        if (IsWordChar(c)) {
-            AppendUtf8(word, Fold(c));
-            ++length;
-        } else {
-            flush();
-        }
-    }
-    flush();
+    std::string buffer;
+    ForEachSearchWord(utf8, buffer, [&](std::string_view w) { words.emplace_back(w); });
     return words;
 }
 
@@ -380,6 +579,38 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
     }
     w.Stats.Mails = static_cast<int>(entries.size());
 
+    // The word lists are most of the index's work, and each year's are independent of the
+    // rest: they are made on other cores (and on this one once its own part is done) while
+    // this thread makes the conversations and the pages.
+    std::vector<std::pair<int, const std::vector<Entry*>*>> yearList;
+    for (const auto& [year, list] : years) yearList.emplace_back(year, &list);
+    std::vector<DataFiles> wordFiles(yearList.size());
+    std::atomic<std::size_t> nextYear{0};
+    std::vector<std::exception_ptr> wordErrors(yearList.size());
+    auto makeWords = [&] {
+        for (std::size_t k; (k = nextYear++) < yearList.size();) {
+            try {
+                wordFiles[k] = MakeYearWords(yearList[k].first, *yearList[k].second);
+            } catch (...) {
+                wordErrors[k] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    {
+        const std::size_t helpers = std::min<std::size_t>(
+            std::max(2U, std::thread::hardware_concurrency()) - 1, yearList.size());
+        for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(makeWords);
+    }
+    // Every way out waits for them: they read the entries of this frame.
+    struct JoinAll {
+        std::vector<std::thread>& Threads;
+        ~JoinAll() {
+            for (auto& t : Threads)
+                if (t.joinable()) t.join();
+        }
+    } joinPool{pool};
+
     // Conversations.
     std::vector<ThreadInput> input(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -406,88 +637,9 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
         walk(walk, threads[t], 0);
     }
 
-    // ---- data: years, the mails of each year, their words, the conversations ----
-    {
-        std::string y = "QM.years([";
-        bool first = true;
-        for (const auto& [year, list] : years) {
-            y += (first ? "" : ",") + std::string("[") + std::to_string(year) + "," + std::to_string(list.size()) + "]";
-            first = false;
-        }
-        y += "]);\n";
-        w.Put("data/years.js", y);
-    }
-    for (const auto& [year, list] : years) {
-        const std::string ys = std::to_string(year);
-        std::string m = "QM.mails(" + ys + ",[\n";
-        std::unordered_map<std::string, std::vector<int>> postings;
-        for (const Entry* e : list) {
-            const ManifestMail& mail = *e->Mail;
-            // A page in its year's folder is named without it (the script adds it back), any
-            // other with a leading "/".
-            const bool inYear = mail.Page.size() > ys.size() + 1 && mail.Page.compare(0, ys.size(), ys) == 0 &&
-                                mail.Page[ys.size()] == '/' && mail.Page.find('/', ys.size() + 1) == std::string::npos;
-            m += "[" + JsString(inYear ? mail.Page.substr(ys.size() + 1) : "/" + mail.Page) + "," + JsString(e->When) + "," +
-                 JsString(mail.Sender) + "," + JsString(mail.Subject) + "," + std::to_string(e->Thread) +
-                 (e->Attached ? ",1" : "") + "],\n";
-            for (const std::string* field : {&mail.Subject, &mail.Sender, &mail.Recipients, &mail.Text})
-                for (auto& word : SearchWords(*field)) {
-                    auto& ids = postings[std::move(word)];
-                    if (ids.empty() || ids.back() != e->YearIndex) ids.push_back(e->YearIndex);
-                }
-        }
-        m += "]);\n";
-        w.Put("data/m" + ys + ".js", m);
-        // The words of a year as one string "|word:ids|word=bits|" in word order. ":" lists
-        // the mails' places in the year, each as the difference to the one before (see
-        // AppendDelta); "=" marks a word in so many mails that a bitmap is shorter (six mails a
-        // character, base 64). The script finds a word with one indexOf and parses nothing
-        // else: loading a year costs no more than reading the file.
-        std::vector<const std::pair<const std::string, std::vector<int>>*> sorted;
-        sorted.reserve(postings.size());
-        for (const auto& p : postings) sorted.push_back(&p);
-        std::sort(sorted.begin(), sorted.end(), [](auto* a, auto* b) { return a->first < b->first; });
-        static const char* const b64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const std::size_t bitmapLength = (list.size() + 5) / 6;
-        std::string words = "QM.words(" + ys + ",\"|";
-        std::string deltas, bits;
-        for (const auto* p : sorted) {
-            const auto& ids = p->second;
-            deltas.clear();
-            int last = 0;
-            for (std::size_t k = 0; k < ids.size(); ++k) {
-                AppendDelta(deltas, static_cast<std::uint32_t>(ids[k] - last));
-                last = ids[k];
-                if (deltas.size() > bitmapLength) break;
-            }
-            words += p->first;
-            if (deltas.size() > bitmapLength) {
-                bits.assign(bitmapLength, 0);
-                for (int id : ids) bits[static_cast<std::size_t>(id) / 6] |= static_cast<char>(1 << (id % 6));
-                for (char& c : bits) c = b64[static_cast<unsigned char>(c)];
-                words += '=';
-                words += bits;
-            } else {
-                words += ':';
-                words += deltas;
-            }
-            words += '|';
-        }
-        words += "\");\n";
-        // The words are letters and digits only, so the string needs no escapes but those
-        // a JavaScript source must have for characters it reads as line ends.
-        std::string safe;
-        safe.reserve(words.size());
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            if (words.compare(i, 3, "\xE2\x80\xA8") == 0 || words.compare(i, 3, "\xE2\x80\xA9") == 0) {
-                safe += words[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-                i += 2;
-            } else {
-                safe += words[i];
-            }
-        }
-        w.Put("data/w" + ys + ".js", safe, true);
-    }
+    // ---- data: years, the mails of each year, the conversations (the words at the end) ----
+    for (const auto& [year, list] : years)
+        for (const auto& [name, text] : MakeYearMails(year, list)) w.Put(name, text);
     for (std::size_t first = 0; first < threads.size(); first += kThreadsPerFile) {
         std::string t = "QM.threads(" + std::to_string(first / kThreadsPerFile) + ",[\n";
         for (std::size_t k = first; k < std::min(threads.size(), first + kThreadsPerFile); ++k) {
@@ -647,6 +799,20 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
         s += PageFoot("<script src=\"_archive/assets/archive.js\"></script>\n");
         w.PutRoot("index.htm", s);
     }
+
+    // ---- the word lists, and the list of years that names their files ----
+    makeWords();
+    for (auto& t : pool) t.join();
+    for (auto& e : wordErrors)
+        if (e) std::rethrow_exception(e);
+    // "QM.years([[year, mails, word files], ...], mails per file)".
+    std::string yearsJs = "QM.years([";
+    for (std::size_t k = 0; k < yearList.size(); ++k) {
+        for (const auto& [name, text] : wordFiles[k]) w.Put(name, text, true);
+        yearsJs += (k ? ",[" : "[") + std::to_string(yearList[k].first) + "," +
+                   std::to_string(yearList[k].second->size()) + "," + std::to_string(wordFiles[k].size()) + "]";
+    }
+    w.Put("data/years.js", yearsJs + "]," + std::to_string(kMailsPerFile) + ");\n");
 
     // ---- what an earlier build left and this one did not write ----
     for (const char* sub : {"", "data/", "assets/"}) {

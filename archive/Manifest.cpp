@@ -4,8 +4,11 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
+#include <exception>
 #include <sqlite3.h>
 
+#include <thread>
 #include <unordered_map>
 
 namespace quillmark {
@@ -120,6 +123,7 @@ Manifest::Manifest(const std::string& root) {
     const std::string dir = IncludeTrailingPathDelimiter(root) + ".quillmark";
     if (!CreateDirectoryPath(dir)) throw EFCreateError("Cannot create directory " + dir);
     const std::string file = IncludeTrailingPathDelimiter(dir) + "archive.sqlite";
+    file_ = file;
     // SQLite takes UTF-8 file names on every platform.
     if (sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -233,34 +237,96 @@ std::int64_t Manifest::Count() {
     return q.Step() ? q.ColumnInt(0) : 0;
 }
 
+namespace {
+
+// The rows of mails with lo <= id <= hi, in the table's order, with their ids beside them.
+void ReadMails(sqlite3* db, std::int64_t lo, std::int64_t hi, std::vector<ManifestMail>& mails,
+               std::vector<std::int64_t>& ids) {
+    Statement q(db, "SELECT id, store_key, identity, folder, page, received, sent, sender, recipients, subject,"
+                    " size, message_id, in_reply_to, refs, text FROM mails WHERE id BETWEEN ? AND ?");
+    q.Int(1, lo).Int(2, hi);
+    while (q.Step()) {
+        ManifestMail& m = mails.emplace_back();
+        ids.push_back(q.ColumnInt(0));
+        m.StoreKey = q.ColumnText(1);
+        m.Identity = q.ColumnText(2);
+        m.Folder = q.ColumnText(3);
+        m.Page = q.ColumnText(4);
+        m.Received = q.ColumnReal(5);
+        m.Sent = q.ColumnReal(6);
+        m.Sender = q.ColumnText(7);
+        m.Recipients = q.ColumnText(8);
+        m.Subject = q.ColumnText(9);
+        m.Size = q.ColumnInt(10);
+        m.MessageId = q.ColumnText(11);
+        m.InReplyTo = q.ColumnText(12);
+        m.References = q.ColumnText(13);
+        m.Text = q.ColumnText(14);
+    }
+}
+
+} // namespace
+
 std::vector<ManifestMail> Manifest::All() {
-    std::vector<ManifestMail> mails;
-    std::vector<std::int64_t> ids;
+    // What is pending is written first: the second reader below sees only committed rows.
+    Commit();
+    std::int64_t lo = 0, hi = -1, count = 0;
     {
-        Statement q(
-            db_, "SELECT id, store_key, identity, folder, page, received, sent, sender, recipients, subject,"
-                 " size, message_id, in_reply_to, refs, text FROM mails ORDER BY received, id");
-        while (q.Step()) {
-            ManifestMail m;
-            ids.push_back(q.ColumnInt(0));
-            m.StoreKey = q.ColumnText(1);
-            m.Identity = q.ColumnText(2);
-            m.Folder = q.ColumnText(3);
-            m.Page = q.ColumnText(4);
-            m.Received = q.ColumnReal(5);
-            m.Sent = q.ColumnReal(6);
-            m.Sender = q.ColumnText(7);
-            m.Recipients = q.ColumnText(8);
-            m.Subject = q.ColumnText(9);
-            m.Size = q.ColumnInt(10);
-            m.MessageId = q.ColumnText(11);
-            m.InReplyTo = q.ColumnText(12);
-            m.References = q.ColumnText(13);
-            m.Text = q.ColumnText(14);
-            mails.push_back(std::move(m));
+        Statement range(db_, "SELECT min(id), max(id), count(*) FROM mails");
+        if (range.Step()) {
+            lo = range.ColumnInt(0);
+            hi = range.ColumnInt(1);
+            count = range.ColumnInt(2);
         }
     }
+    std::vector<ManifestMail> mails;
+    std::vector<std::int64_t> ids;
+    mails.reserve(static_cast<std::size_t>(count));
+    ids.reserve(static_cast<std::size_t>(count));
+    // A big archive is read in two halves side by side, the second on a connection of its own
+    // (the write-ahead log lets readers work together): decoding the rows is most of the
+    // index's start, and it halves on two cores. A small one, or a second connection that
+    // cannot be opened, is read here alone.
+    const std::int64_t middle = lo + (hi - lo) / 2;
+    std::vector<ManifestMail> upper;
+    std::vector<std::int64_t> upperIds;
+    std::thread helper;
+    std::exception_ptr helperError;
+    sqlite3* second = nullptr;
+    if (count >= 20000 && std::thread::hardware_concurrency() > 1 &&
+        sqlite3_open_v2(file_.c_str(), &second, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(second, 5000);
+        upper.reserve(static_cast<std::size_t>(count / 2 + 1));
+        upperIds.reserve(static_cast<std::size_t>(count / 2 + 1));
+        helper = std::thread([&] {
+            try {
+                ReadMails(second, middle + 1, hi, upper, upperIds);
+            } catch (...) {
+                helperError = std::current_exception();
+            }
+        });
+    }
+    auto joinHelper = [&] {
+        if (helper.joinable()) helper.join();
+        if (second) sqlite3_close(second);
+        second = nullptr;
+    };
+    try {
+        ReadMails(db_, lo, helper.joinable() ? middle : hi, mails, ids);
+    } catch (...) {
+        joinHelper();
+        throw;
+    }
+    joinHelper();
+    if (helperError) std::rethrow_exception(helperError);
+    for (std::size_t i = 0; i < upper.size(); ++i) {
+        mails.push_back(std::move(upper[i]));
+        ids.push_back(upperIds[i]);
+    }
+    upper.clear();
+
     std::unordered_map<std::int64_t, std::size_t> at;
+    at.reserve(ids.size());
     for (std::size_t i = 0; i < ids.size(); ++i)
         at[ids[i]] = i;
     Statement f(db_, "SELECT mail_id, path, size, crc32, picture FROM files ORDER BY rowid");
@@ -270,6 +336,27 @@ std::vector<ManifestMail> Manifest::All() {
         mails[it->second].Files.push_back(ManifestFile{f.ColumnText(1), f.ColumnInt(2),
                                                        static_cast<std::uint32_t>(f.ColumnInt(3)),
                                                        f.ColumnInt(4) != 0});
+    }
+    // Oldest received first, rows of the same time in the order they were made. Sorted in
+    // place (an ORDER BY would make SQLite copy every row, texts and all, through its sorter).
+    std::vector<std::size_t> order(mails.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return mails[a].Received != mails[b].Received ? mails[a].Received < mails[b].Received : ids[a] < ids[b];
+    });
+    // Place i takes the row order[i]: each cycle of the permutation is walked once, with swaps.
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i) continue;
+        std::size_t k = i;
+        ManifestMail held = std::move(mails[i]);
+        while (order[k] != i) {
+            const std::size_t from = order[k];
+            mails[k] = std::move(mails[from]);
+            order[k] = k;
+            k = from;
+        }
+        mails[k] = std::move(held);
+        order[k] = k;
     }
     return mails;
 }

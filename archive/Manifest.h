@@ -60,7 +60,7 @@ public:
     std::unordered_set<std::string> IdentitiesOf(const std::string& storeKey);
     // The latest received time of those mails not after notAfter; 0 when there is none.
     double LatestReceivedOf(const std::string& storeKey, double notAfter);
-    // Every row, oldest received first (files included).
+    // Every row, oldest received first (files included). Commits what is pending first.
     std::vector<ManifestMail> All();
     std::int64_t Count();
 
@@ -68,6 +68,7 @@ private:
     void Exec(const char* sql);
     void Begin();
     sqlite3* db_ = nullptr;
+    std::string file_; // the database file, for a second reader
     // Prepared once: a run records thousands of rows.
     sqlite3_stmt* insertMail_ = nullptr;
     sqlite3_stmt* insertFile_ = nullptr;

@@ -178,6 +178,65 @@ def check_search(root, mbox_path):
     print("search %s: %d shown (%s), chromium took %.1f s" % (WORD, len(shown), box.group(1).strip(), took))
     if shown != expected:
         fail("search %s shows %s, the mails holding it are %s" % (WORD, sorted(shown), sorted(expected)))
+    check_search_counts(browser, root, db)
+
+
+def is_word_char(c):
+    """The rule of the archive's word lists (SearchWords, isWordChar)."""
+    c = ord(c)
+    if c < 0x80:
+        return chr(c).isascii() and chr(c).isalnum()
+    if c <= 0xBF or c in (0xD7, 0xF7, 0xFFFD):
+        return False
+    if 0x2000 <= c <= 0x2BFF or 0x3000 <= c <= 0x303F or 0xFE30 <= c <= 0xFE4F or 0xFF00 <= c <= 0xFF0F \
+            or 0xFF1A <= c <= 0xFF20:
+        return False
+    return not 0xD800 <= c <= 0xDFFF
+
+
+def search_words(text):
+    """The words of a text as the lists hold them; only the letters A-Z are folded here, which
+    is enough for the words in plain ASCII this check asks for."""
+    out, word = set(), []
+    for c in text + " ":
+        if is_word_char(c):
+            word.append(c)
+            continue
+        w = "".join(word)
+        word = []
+        if 2 <= len(w) <= 40:
+            out.add("".join(ch.lower() if ch.isascii() else ch for ch in w))
+    return out
+
+
+def check_search_counts(browser, root, db):
+    """Words of every frequency, one begun as if being typed and two together: the count the
+    page shows equals the mails of the manifest that hold them (subject, sender, recipients,
+    text). With many words per year they sit in several word files, so this also checks that
+    the page looks for each word in the file it was written to."""
+    mails = [search_words(" ".join(f or "" for f in row))
+             for row in db.execute("SELECT subject, sender, recipients, text FROM mails")]
+    count = {}
+    for words in mails:
+        for w in words:
+            count[w] = count.get(w, 0) + 1
+    ranked = sorted((w for w in count if w.isascii()), key=lambda w: (count[w], w))
+    picks = [ranked[int(q * (len(ranked) - 1))] for q in (0.0, 0.3, 0.6, 0.9, 0.99, 1.0)]
+    queries = [(w + " ", count[w]) for w in picks]
+    start = next(w for w in ranked[len(ranked) // 2:] if len(w) >= 5)[:3]
+    queries.append((start, sum(1 for words in mails if any(w.startswith(start) for w in words))))
+    both = picks[-1] + " " + picks[-2] + " "
+    queries.append((both, sum(1 for words in mails if picks[-1] in words and picks[-2] in words)))
+    for query, want in queries:
+        url = "file://" + urllib.parse.quote(os.path.join(root, "index.htm")) + "#q=" + urllib.parse.quote(query)
+        dom = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--virtual-time-budget=20000",
+                              "--dump-dom", url], capture_output=True, text=True, timeout=180).stdout
+        box = re.search(r'<div id="results"([^>]*)>', dom)
+        got = re.search(r'data-count="(\d+)"', box.group(1)) if box else None
+        got = int(got.group(1)) if got else None
+        print("search %r: %s mails shown as found, the manifest has %d" % (query, got, want))
+        if got != want:
+            fail("search %r finds %s mails, the manifest has %d holding it" % (query, got, want))
 
 
 def check_navigation(root):

@@ -8,13 +8,19 @@
   var me = document.currentScript;
   var base = me ? me.src.replace(/assets\/archive\.js(\?.*)?$/, "") : ""; // .../_archive/
   var root = base.replace(/_archive\/$/, "");
-  var db = { years: null, mails: {}, words: {}, threads: {} };
+  /* years: [[year, mails, word files], ...]; a year's mails come in files of `per` rows
+     ("m<year>-<part>.js"), its words in files by their first two letters ("w<year>-<n>.js"). */
+  var db = { years: null, per: 1000, mails: {}, words: {}, threads: {} };
   var waiting = {};
   var QM = window.QM = {
     started: true,
-    years: function (y) { db.years = y; done("data/years.js"); },
-    mails: function (y, rows) { db.mails[y] = rows; done("data/m" + y + ".js"); },
-    words: function (y, s) { db.words[y] = s; done("data/w" + y + ".js"); },
+    years: function (y, per) { db.years = y; db.per = per || 1000; done("data/years.js"); },
+    mails: function (y, part, rows) {
+      var all = db.mails[y] || (db.mails[y] = []);
+      for (var k = 0; k < rows.length; k++) all[part * db.per + k] = rows[k];
+      done("data/m" + y + "-" + part + ".js");
+    },
+    words: function (y, n, s) { db.words[y + "-" + n] = s; done("data/w" + y + "-" + n + ".js"); },
     threads: function (k, list) { db.threads[k] = list; done("data/t" + k + ".js"); }
   };
   function done(name) { var w = waiting[name]; if (w) { w.ok = true; w.resolve(); } }
@@ -31,6 +37,27 @@
       document.head.appendChild(s);
     });
     return w.promise;
+  }
+
+  function yearOf(y) {
+    for (var k = 0; k < db.years.length; k++) if (db.years[k][0] === y) return db.years[k];
+    return [y, 0, 1];
+  }
+  /* The files holding the mails at the given places of a year. */
+  function loadRows(y, places) {
+    var parts = {};
+    places.forEach(function (i) { parts[Math.floor(i / db.per)] = true; });
+    return Promise.all(Object.keys(parts).map(function (p) { return load("data/m" + y + "-" + p + ".js"); }));
+  }
+  function loadYear(y) {
+    var places = [];
+    for (var i = 0; i < yearOf(y)[1]; i += db.per) places.push(i);
+    return loadRows(y, places);
+  }
+  /* The word file of a word: the same sum as WordShard in the program that writes them. */
+  function wordShard(w, files) {
+    var a = w.codePointAt(0), b = w.codePointAt(a > 0xFFFF ? 2 : 1) || 0;
+    return (a * 31 + b) % files;
   }
 
   /* Words: the same rules as the program that writes the word lists (SearchWords). */
@@ -137,39 +164,15 @@
     load("data/years.js").then(function () {
       var years = db.years.map(function (y) { return y[0]; }).reverse(); // newest first
       var hits = {};
-      function render() {
-        if (mine !== generation) return;
-        var rows = [], total = 0;
-        years.forEach(function (y) {
-          var h = hits[y]; if (!h) return;
-          total += h.length;
-          for (var k = h.length - 1; k >= 0 && rows.length < LIMIT; k--) rows.push([y, db.mails[y][h[k]]]);
-        });
-        var html = "<p>" + total + (total === 1 ? " mail" : " mails") +
-          (total > LIMIT ? " (the newest " + LIMIT + " shown)" : "") + "</p>";
-        if (rows.length) {
-          html += '<table class="mails"><tbody>';
-          rows.forEach(function (yr) {
-            var r = yr[1], page = pageOf(yr[0], r);
-            html += '<tr data-page="' + esc(page) + '"><td>' + esc(r[1]) + "<td>" + mark(r[2], terms) +
-              '<td><a href="' + esc(href(page)) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\u2713" : "") + "\n";
-          });
-          html += "</tbody></table>";
-        }
-        box.innerHTML = html;
-        box.setAttribute("data-count", String(total));
-        /* Milliseconds since the page began to load, and since the search began. */
-        box.setAttribute("data-ms", String(Math.round(performance.now())));
-        box.setAttribute("data-search-ms", String(Math.round(performance.now() - started)));
-        box.setAttribute("data-done", "1");
-      }
-      /* The word lists of every year, loaded side by side; then the mails of the newest
-         years with hits, only as many as the first LIMIT rows need. */
-      Promise.all(years.map(function (y) {
-        return load("data/w" + y + ".js").then(function () {
-          var list = db.words[y], found = null;
+      /* In each year, the word files of the terms; then the mails of only as many of the
+         newest hits as the first LIMIT rows need. */
+      return Promise.all(years.map(function (y) {
+        var files = yearOf(y)[2] || 1, need = {};
+        terms.forEach(function (t) { need[wordShard(t, files)] = true; });
+        return Promise.all(Object.keys(need).map(function (n) { return load("data/w" + y + "-" + n + ".js"); })).then(function () {
+          var found = null;
           for (var t = 0; t < terms.length; t++) {
-            var p = postings(list, terms[t], open && t === terms.length - 1);
+            var p = postings(db.words[y + "-" + wordShard(terms[t], files)] || "", terms[t], open && t === terms.length - 1);
             found = found === null ? p : intersect(found, p);
             if (!found.length) break;
           }
@@ -177,28 +180,38 @@
         }).catch(function () {});
       })).then(function () {
         if (mine !== generation) return;
-        var need = [], rows = 0;
+        var total = 0, picks = [];
         years.forEach(function (y) {
-          if (hits[y] && rows < LIMIT) { need.push(y); rows += hits[y].length; }
+          var h = hits[y]; if (!h) return;
+          total += h.length;
+          for (var k = h.length - 1; k >= 0 && picks.length < LIMIT; k--) picks.push([y, h[k]]);
         });
-        return Promise.all(need.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
-          /* Years whose mails are not needed for the rows still count in the total. */
-          var shown = {};
-          need.forEach(function (y) { shown[y] = true; });
-          var rest = 0;
-          years.forEach(function (y) { if (hits[y] && !shown[y]) { rest += hits[y].length; delete hits[y]; } });
-          renderWith(rest);
+        var byYear = {};
+        picks.forEach(function (p) { (byYear[p[0]] = byYear[p[0]] || []).push(p[1]); });
+        return Promise.all(Object.keys(byYear).map(function (y) { return loadRows(+y, byYear[y]); })).then(function () {
+          if (mine === generation) render(total, picks);
         });
       });
-      function renderWith(rest) {
-        render();
-        if (!rest) return;
-        var total = +box.getAttribute("data-count") + rest;
-        box.setAttribute("data-count", String(total));
-        var p = box.querySelector("p");
-        if (p) p.textContent = total + " mails (the newest " + LIMIT + " shown)";
-      }
     });
+    function render(total, picks) {
+      var html = "<p>" + total + (total === 1 ? " mail" : " mails") +
+        (total > LIMIT ? " (the newest " + LIMIT + " shown)" : "") + "</p>";
+      if (picks.length) {
+        html += '<table class="mails"><tbody>';
+        picks.forEach(function (p) {
+          var r = db.mails[p[0]][p[1]], page = pageOf(p[0], r);
+          html += '<tr data-page="' + esc(page) + '"><td>' + esc(r[1]) + "<td>" + mark(r[2], terms) +
+            '<td><a href="' + esc(href(page)) + '">' + mark(r[3] || "(no subject)", terms) + "</a><td>" + (r[5] ? "\u2713" : "") + "\n";
+        });
+        html += "</tbody></table>";
+      }
+      box.innerHTML = html;
+      box.setAttribute("data-count", String(total));
+      /* Milliseconds since the page began to load, and since the search began. */
+      box.setAttribute("data-ms", String(Math.round(performance.now())));
+      box.setAttribute("data-search-ms", String(Math.round(performance.now() - started)));
+      box.setAttribute("data-done", "1");
+    }
   }
 
   function queryOf(loc) {
@@ -235,7 +248,7 @@
     return { page: pageOf(y, r), when: r[1], from: r[2], subject: r[3] || "(no subject)" };
   }
   function yearRow(y, i) {
-    return load("data/m" + y + ".js").then(function () { return mailAt(y, i); });
+    return loadRows(y, [i]).then(function () { return mailAt(y, i); });
   }
   function setLink(role, mail) {
     document.querySelectorAll('[data-qm="' + role + '"]').forEach(function (a) {
@@ -252,7 +265,7 @@
       var years = db.years.map(function (y) { return y[0]; });
       var guess = parseInt(self, 10);
       var order = years.indexOf(guess) >= 0 ? [guess] : years;
-      return Promise.all(order.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
+      return Promise.all(order.map(loadYear)).then(function () {
         for (var k = 0; k < order.length; k++) {
           var rows = db.mails[order[k]];
           for (var i = 0; i < rows.length; i++) if (pageOf(order[k], rows[i]) === self) return { y: order[k], i: i, years: years };
@@ -304,7 +317,7 @@
       box.innerHTML = "<p>Loading\u2026</p>";
       load("data/years.js").then(function () {
         var years = db.years.map(function (y) { return y[0]; }).reverse();
-        return Promise.all(years.map(function (y) { return load("data/m" + y + ".js"); })).then(function () {
+        return Promise.all(years.map(loadYear)).then(function () {
           var html = "", n = 0;
           years.forEach(function (y) {
             var rows = db.mails[y];

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 
 namespace quillmark {
@@ -75,7 +76,7 @@ TEST(IndexPages, HostileSubjectsAndNamesStayText) {
         EXPECT_EQ(html.find("m a&b"), std::string::npos) << page;
     }
     EXPECT_NE(Read(dir.Dir() + "_archive/2020.htm").find("href=\"../2020/m%20a%26b%22%3C.htm\""), std::string::npos);
-    const std::string data = Read(dir.Dir() + "_archive/data/m2020.js");
+    const std::string data = Read(dir.Dir() + "_archive/data/m2020-0.js");
     EXPECT_EQ(data.find("</script>"), std::string::npos);
     EXPECT_EQ(data.find("<img"), std::string::npos);
 }
@@ -119,7 +120,7 @@ TEST(IndexPages, RebuildRemovesWhatNoLongerExists) {
     mails.erase(mails.begin());
     const auto stats = WriteArchiveIndex(dir.Dir(), mails);
     EXPECT_FALSE(platform::FileExists(dir.Dir() + "_archive/2018.htm"));
-    EXPECT_FALSE(platform::FileExists(dir.Dir() + "_archive/data/m2018.js"));
+    EXPECT_FALSE(platform::FileExists(dir.Dir() + "_archive/data/m2018-0.js"));
     EXPECT_TRUE(platform::FileExists(dir.Dir() + "_archive/notes.txt"));
     EXPECT_GE(stats.FilesRemoved, 3);
 }
@@ -147,7 +148,7 @@ TEST(IndexPages, WordListsFindEachMailByEveryField) {
     mails[99].Recipients = "Zeta Person";
     mails[5].Sender = "Rare Sender";
     WriteArchiveIndex(dir.Dir(), mails);
-    const std::string words = Read(dir.Dir() + "_archive/data/w2022.js");
+    const std::string words = Read(dir.Dir() + "_archive/data/w2022-0.js");
     // Places in the year as differences in base 32 (last digit A-f, leading digits g-/):
     // 0 and 40 -> "A" then 40 = 1*32+8 -> "hI"; 99 = 3*32+3 -> "jD".
     EXPECT_NE(words.find("|budget:AhI|"), std::string::npos) << words;
@@ -156,6 +157,59 @@ TEST(IndexPages, WordListsFindEachMailByEveryField) {
     // A word of nearly every mail is a bitmap: 17 characters of six mails ("/" = 63 all set;
     // "f" = 31: mail 5 has another sender; 100 = 16*6+4 -> the last holds four: "P" = 15).
     EXPECT_NE(words.find("|anna=f" + std::string(15, '/') + "P|"), std::string::npos) << words;
+}
+
+TEST(IndexPages, ABigYearIsSpreadOverFilesAndEachWordIsInOne) {
+    TempDir dir;
+    std::vector<ManifestMail> mails;
+    for (int i = 0; i < 2500; ++i) {
+        auto m = Mail(i, EncodeDate(2021, 1, 1) + i / 3000.0, "S" + std::to_string(i));
+        // Forty words of its own per mail, so that the year's words outgrow one file.
+        m.Text.clear();
+        for (int k = 0; k < 40; ++k) {
+            std::string word = "x";
+            for (int v = i * 40 + k + 1; v; v /= 26) word += static_cast<char>('a' + v % 26);
+            m.Text += word + " ";
+        }
+        mails.push_back(m);
+    }
+    WriteArchiveIndex(dir.Dir(), mails);
+    const std::string a = dir.Dir() + "_archive/data/";
+    std::smatch found;
+    const std::string years = Read(a + "years.js");
+    ASSERT_TRUE(std::regex_search(years, found, std::regex("\\[2021,2500,([0-9]+)\\]"))) << years;
+    const int files = std::stoi(found[1]);
+    EXPECT_GT(files, 1);
+
+    // The mails in files of a thousand, oldest first, each once.
+    for (int part = 0; part < 3; ++part) {
+        const std::string rows = Read(a + "m2021-" + std::to_string(part) + ".js");
+        const std::regex row("\\[\"m([0-9]+)\\.htm\"");
+        int expected = part * 1000;
+        for (auto it = std::sregex_iterator(rows.begin(), rows.end(), row); it != std::sregex_iterator(); ++it)
+            EXPECT_EQ(std::stoi((*it)[1]), expected++);
+        EXPECT_EQ(expected, std::min(2500, part * 1000 + 1000)) << part;
+    }
+    EXPECT_FALSE(platform::FileExists(a + "m2021-3.js"));
+
+    // Every word in exactly one file, and the words that begin alike in the same one, so that
+    // a word begun as it is typed is found in one file.
+    std::map<std::string, int> fileOf;
+    std::map<std::string, int> fileOfStart;
+    for (int k = 0; k < files; ++k) {
+        const std::string list = Read(a + "w2021-" + std::to_string(k) + ".js");
+        const std::regex entry("\\|([a-z0-9]+)[:=]");
+        for (auto it = std::sregex_iterator(list.begin(), list.end(), entry); it != std::sregex_iterator(); ++it) {
+            const std::string word = (*it)[1];
+            EXPECT_TRUE(fileOf.emplace(word, k).second) << word << " in two files";
+            const auto start = fileOfStart.emplace(word.substr(0, 2), k).first;
+            EXPECT_EQ(start->second, k) << word;
+        }
+    }
+    EXPECT_EQ(fileOf.count("xb"), 1U);        // mail 0's first word
+    EXPECT_EQ(fileOf.count("s2499"), 1U);     // the last subject
+    EXPECT_GE(fileOf.size(), 2500U * 40U);    // nothing lost on the way
+    EXPECT_FALSE(platform::FileExists(a + "w2021-" + std::to_string(files) + ".js"));
 }
 
 TEST(IndexPages, NavigationLinksAreRelativeToThePage) {

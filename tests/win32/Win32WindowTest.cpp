@@ -181,8 +181,9 @@ TEST_F(Win32WindowTest, TabGoesThroughTheInputsInTheOrderOfTheSteps) {
     w.Select(w.Child(w.TreeRoot(), 0)); // Export on, Create off (the folders are there)
     ASSERT_TRUE(w.Enabled(IdBmailout));
     // The dialog keyboard's own order; controls that are off are passed over.
-    const int expected[] = {IdTV,    IdEmail, IdBmail, IdEmaildir, IdBroot,    IdEattdir, IdBatts,
-                            IdEdat1, IdEdat2, IdEsize, IdMre_subj, IdBmailout, IdTV};
+    // "Include subfolders" sits under the tree and belongs to the choice of folder, so it comes next.
+    const int expected[] = {IdTV,    IdCBsubfolders, IdEmail, IdBmail,    IdEmaildir, IdBroot, IdEattdir,
+                            IdBatts, IdEdat1,        IdEdat2, IdEsize,    IdMre_subj, IdBmailout, IdTV};
     HWND at = w.Control(IdTV);
     for (std::size_t i = 1; i < std::size(expected); ++i) {
         at = GetNextDlgTabItem(w.Handle(), at, FALSE);
