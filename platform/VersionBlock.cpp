@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 namespace quillmark::platform {
@@ -241,13 +242,26 @@ std::string FindVersionBlock(std::string_view bytes) {
 }
 
 std::string LoadVersionBlock(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadWholeFile(path);
-    } catch (const std::exception&) {
-        return {};
+    // The block sits among the program's constant data, near the front of the file; a build
+    // with debugging information carries tens of megabytes after it, which every start of
+    // the program used to read. So the file is read a piece at a time up to the first block.
+    // A block is at most 64 KiB (its length is 16 bits): keeping that much of each piece for
+    // the next finds a block that straddles two pieces whole.
+    constexpr std::size_t kPiece = 1 << 20, kKeep = 0x10000 + 64;
+    std::ifstream in(NativePath(path), std::ios::binary);
+    if (!in) return {};
+    std::string window;
+    std::vector<char> piece(kPiece);
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) break;
+        window.append(piece.data(), got);
+        std::string block = FindVersionBlock(window);
+        if (!block.empty()) return block;
+        if (window.size() > kKeep) window.erase(0, window.size() - kKeep);
     }
-    return FindVersionBlock(bytes);
+    return {};
 }
 
 } // namespace quillmark::platform

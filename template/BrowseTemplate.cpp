@@ -20,7 +20,7 @@ std::vector<std::string> BrowseTemplateLines() {
         " .head th { width: 6rem; color: #667; font-weight: normal; }",
         " .head td, .head th { border: 0; padding: .15rem .5rem .15rem 0; }",
         " .head small { color: #667; }",
-        " .head tr:has(td:empty) { display: none; }",
+        " .head tr:has(td:empty) { display: none; }", // a row closed right after its value: no Cc, no row
         " .body { overflow-wrap: anywhere; line-height: 1.5;"
         " background: #fafafc; border: 1px solid #e4e4ec; border-radius: 6px; padding: .8rem; overflow-x: auto; }",
         " .body blockquote { margin: .3rem 0 .3rem .4rem; padding-left: .8rem; border-left: 3px solid #c8c8d8; color: #445; }",
@@ -36,9 +36,9 @@ std::vector<std::string> BrowseTemplateLines() {
         "<h1><#Subject></h1>",
         "<table class=\"head\">",
         "<tr><th>From<td><#SenderName> <small><#SenderEmailAddress></small>",
-        "<tr><th>To<td title=\"<#ToEmailAddresses>\"><#To>",
-        "<tr><th>Cc<td title=\"<#CCEmailAddresses>\"><#CC>",
-        "<tr><th>Sent<td><#SentOnHeader>",
+        "<tr><th>To<td title=\"<#ToEmailAddresses>\"><#To></td></tr>",
+        "<tr><th>Cc<td title=\"<#CCEmailAddresses>\"><#CC></td></tr>",
+        "<tr><th>Sent<td><#SentOnHeader></td></tr>",
         "<tr><th>Received<td><#ReceivedTime> <small>(<#SizeKB>)</small>",
         "</table>",
         "<div class=\"body\"><#HTMLBody></div>",

@@ -71,6 +71,25 @@ TEST(VersionBlock, IsFoundAmongOtherBytes) {
     EXPECT_EQ(FindVersionBlock(block.substr(0, block.size() - 1)), ""); // cut short
 }
 
+TEST(VersionBlock, IsLoadedFromAFileWhereverItSits) {
+    // The file is read in pieces of a mebibyte: a block across the border of two pieces, far
+    // into the file, or after a decoy must still come back whole.
+    const std::string block = BuildVersionBlock(Contents("041D04E4"));
+    std::string key;
+    for (char c : std::string("VS_VERSION_INFO")) key += {c, '\0'};
+    const std::size_t mib = 1 << 20;
+    TempDir dir;
+    for (std::size_t at : {std::size_t{0}, mib - block.size() / 2, mib - 8, 3 * mib + 17}) {
+        std::string file(at, 'x');
+        if (at > 100) file.replace(at - 100, 6 + key.size(), std::string(6, '\0') + key); // decoy
+        file += block + std::string(mib / 3, 'z');
+        const std::string path = dir / "program.bin";
+        TempDir::Write(path, file);
+        EXPECT_EQ(LoadVersionBlock(path), block) << "block at " << at;
+    }
+    EXPECT_EQ(LoadVersionBlock(dir / "missing.bin"), "");
+}
+
 TEST(VersionBlock, VersionNumbers) {
     using V = std::array<std::uint16_t, 4>;
     EXPECT_EQ(ParseVersionNumber("1.2.4.9"), (V{1, 2, 4, 9}));
