@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <map>
 #include <set>
@@ -836,13 +837,45 @@ IndexBuildStats WriteArchiveIndex(const std::string& rootIn, const std::vector<M
     return w.Stats;
 }
 
-IndexBuildStats RebuildArchiveIndex(const std::string& root) {
-    std::vector<ManifestMail> mails;
-    {
-        Manifest manifest(root);
-        mails = manifest.All();
+namespace {
+
+// What an index is made of besides the rows: the shape of its files and pages, and its
+// script and style sheet. Raise kIndexLayout with every change to what WriteArchiveIndex
+// writes (the script and the style sheet count themselves), or an unchanged archive keeps
+// the pages of the program before.
+constexpr int kIndexLayout = 2;
+
+std::string IndexMadeOf(Manifest& manifest) {
+    std::uint64_t h = 14695981039346656037ULL; // FNV-1a
+    for (const std::string* asset : {&ArchiveJs(), &ArchiveCss()})
+        for (char c : *asset) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "layout %d, assets %016llx, rows ", kIndexLayout, static_cast<unsigned long long>(h));
+    return buf + manifest.Fingerprint();
+}
+
+} // namespace
+
+IndexBuildStats WriteArchiveIndexFrom(const std::string& root, Manifest& manifest, bool force) {
+    const std::string madeOf = IndexMadeOf(manifest);
+    const std::string dir = IncludeTrailingPathDelimiter(root);
+    // The start page may be the user's own (then never ours to write); the list of years is
+    // always the archive's.
+    const std::string years = dir + ArchiveDirName + platform::PathDelim + "data" + platform::PathDelim + "years.js";
+    if (!force && manifest.Note("index") == madeOf && platform::FileExists(years) &&
+        platform::FileExists(dir + "index.htm")) {
+        IndexBuildStats unchanged;
+        unchanged.Unchanged = true;
+        return unchanged;
     }
-    return WriteArchiveIndex(root, mails);
+    IndexBuildStats stats = WriteArchiveIndex(root, manifest.All());
+    manifest.SetNote("index", madeOf);
+    return stats;
+}
+
+IndexBuildStats RebuildArchiveIndex(const std::string& root) {
+    Manifest manifest(root);
+    return WriteArchiveIndexFrom(root, manifest, true);
 }
 
 } // namespace quillmark

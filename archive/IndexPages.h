@@ -30,6 +30,8 @@ struct IndexBuildStats {
     // The root holds an index.htm that is not the archive's (the user's own): it is left as
     // it is, and the start page is not written.
     bool StartPageKept = false;
+    // The index on disk was made from the same rows by this layout: nothing was written.
+    bool Unchanged = false;
 };
 
 // Writes index.htm and the _archive folder of root for mails (any order). Files of an
@@ -37,8 +39,13 @@ struct IndexBuildStats {
 // (EFileError and its kin).
 IndexBuildStats WriteArchiveIndex(const std::string& root, const std::vector<ManifestMail>& mails);
 
-// Reads root's manifest and writes its index. A root without a manifest gets an index of
-// no mails.
+// Writes root's index from its manifest, unless (force aside) the index on disk was made
+// from the same rows by this layout of the index: then nothing is read or written and
+// Unchanged is set. Either way the manifest notes what the index on disk was made from.
+IndexBuildStats WriteArchiveIndexFrom(const std::string& root, Manifest& manifest, bool force);
+
+// Reads root's manifest and writes its index, whatever is there. A root without a manifest
+// gets an index of no mails.
 IndexBuildStats RebuildArchiveIndex(const std::string& root);
 
 // ---- pieces, public for their tests ----

@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <sqlite3.h>
 
@@ -230,6 +231,40 @@ double Manifest::LatestReceivedOf(const std::string& storeKey, double notAfter) 
     q.Text(1, storeKey);
     q.Real(2, notAfter);
     return q.Step() ? q.ColumnReal(0) : 0.0;
+}
+
+std::string Manifest::Fingerprint() {
+    Commit();
+    // A replaced row gets a new id, so the highest id moves with every row written; the
+    // counts and sums catch rows taken away.
+    Statement mails(db_, "SELECT count(*), ifnull(max(id), 0), total(received), total(size) FROM mails");
+    Statement files(db_, "SELECT count(*), ifnull(max(rowid), 0), total(size) FROM files");
+    std::string out;
+    char buf[160];
+    if (mails.Step()) {
+        std::snprintf(buf, sizeof buf, "%lld:%lld:%.17g:%.17g", static_cast<long long>(mails.ColumnInt(0)),
+                      static_cast<long long>(mails.ColumnInt(1)), mails.ColumnReal(2), mails.ColumnReal(3));
+        out += buf;
+    }
+    if (files.Step()) {
+        std::snprintf(buf, sizeof buf, "/%lld:%lld:%.17g", static_cast<long long>(files.ColumnInt(0)),
+                      static_cast<long long>(files.ColumnInt(1)), files.ColumnReal(2));
+        out += buf;
+    }
+    return out;
+}
+
+std::string Manifest::Note(const std::string& key) {
+    Statement q(db_, "SELECT value FROM meta WHERE key = ?");
+    q.Text(1, "note:" + key);
+    return q.Step() ? q.ColumnText(0) : std::string();
+}
+
+void Manifest::SetNote(const std::string& key, const std::string& value) {
+    Commit();
+    Statement q(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
+    q.Text(1, "note:" + key).Text(2, value);
+    q.Step();
 }
 
 std::int64_t Manifest::Count() {

@@ -63,6 +63,12 @@ public:
     // Every row, oldest received first (files included). Commits what is pending first.
     std::vector<ManifestMail> All();
     std::int64_t Count();
+    // The rows in a few numbers, which change with every row added, replaced or removed: an
+    // index made from the same fingerprint need not be made again. Commits what is pending.
+    std::string Fingerprint();
+    // The manifest's own notes ("" when there is none); SetNote writes at once.
+    std::string Note(const std::string& key);
+    void SetNote(const std::string& key, const std::string& value);
 
 private:
     void Exec(const char* sql);

@@ -617,7 +617,11 @@ void ExportRun::UpdateArchiveIndex(const ExportInputs& inputs) {
     // or --rebuild-index makes the index again.
     const auto start = std::chrono::steady_clock::now();
     try {
-        if (WriteArchiveIndex(inputs.ExportRoot, impl_->Archive->All()).StartPageKept)
+        // An archive whose rows did not change keeps the index it has (a resume that found
+        // nothing new writes nothing).
+        const IndexBuildStats index = WriteArchiveIndexFrom(inputs.ExportRoot, *impl_->Archive, false);
+        stats_.IndexUnchanged = index.Unchanged;
+        if (index.StartPageKept)
             host_.ShowNotice("index.htm in the export root is not the archive's start page; it was left as it is "
                              "(the archive's pages are in " + std::string(ArchiveDirName) + ")");
     } catch (const std::exception& e) {

@@ -98,6 +98,7 @@ struct ExportStats {
     std::vector<ExportFailure> Failures;
     int TemporariesRemoved = 0; // files half-written by killed runs, removed at the start
     double IndexSeconds = 0;    // writing the archive's index at the end
+    bool IndexUnchanged = false; // the archive's rows had not changed: its index was left as it was
 };
 
 // What a status line shown by the run stands for, so that a front end can act on it without

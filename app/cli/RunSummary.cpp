@@ -33,11 +33,11 @@ std::string SummaryText(const RunSummary& r) {
       << "Not written:        " << s.Failed << (s.Failed ? " (named on standard error)" : "") << '\n'
       // No mail read (a resume that found everything archived): no time rather than day zero.
       << "Last mail time:     " << (s.LastMailTime > 0 ? DateTimeToText(s.LastMailTime) : std::string("none")) << '\n'
-      << "Index written in:   " << [&] {
-             char buf[32];
-             std::snprintf(buf, sizeof buf, "%.1f s", s.IndexSeconds);
+      << (s.IndexUnchanged ? "Index:              unchanged, left as it was" : [&] {
+             char buf[48];
+             std::snprintf(buf, sizeof buf, "Index written in:   %.1f s", s.IndexSeconds);
              return std::string(buf);
-         }() << '\n'
+         }()) << '\n'
       << "Time taken:         " << [&] {
              char buf[32];
              std::snprintf(buf, sizeof buf, "%.1f s", r.Seconds);

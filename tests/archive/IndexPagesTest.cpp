@@ -212,6 +212,33 @@ TEST(IndexPages, ABigYearIsSpreadOverFilesAndEachWordIsInOne) {
     EXPECT_FALSE(platform::FileExists(a + "w2021-" + std::to_string(files) + ".js"));
 }
 
+TEST(IndexPages, AnIndexIsMadeAgainOnlyWhenTheRowsChanged) {
+    TempDir dir;
+    const std::string years = dir.Dir() + "_archive/data/years.js";
+    {
+        Manifest m(dir.Dir());
+        m.Record(Mail(1, EncodeDate(2020, 1, 1), "first"));
+        const auto made = WriteArchiveIndexFrom(dir.Dir(), m, false);
+        EXPECT_FALSE(made.Unchanged);
+        EXPECT_EQ(made.Mails, 1);
+        EXPECT_TRUE(WriteArchiveIndexFrom(dir.Dir(), m, false).Unchanged);
+        // The same mail exported again (its row replaced): the index follows.
+        m.Record(Mail(1, EncodeDate(2020, 1, 1), "first, again"));
+        EXPECT_FALSE(WriteArchiveIndexFrom(dir.Dir(), m, false).Unchanged);
+        EXPECT_NE(Read(dir.Dir() + "index.htm").find("first, again"), std::string::npos);
+        m.Record(Mail(2, EncodeDate(2021, 1, 1), "second"));
+        EXPECT_EQ(WriteArchiveIndexFrom(dir.Dir(), m, false).Mails, 2);
+    }
+    // What the index was made from outlives the run.
+    Manifest m(dir.Dir());
+    EXPECT_TRUE(WriteArchiveIndexFrom(dir.Dir(), m, false).Unchanged);
+    // An index someone took away is made again; asked for, it is made whatever.
+    std::filesystem::remove(years);
+    EXPECT_FALSE(WriteArchiveIndexFrom(dir.Dir(), m, false).Unchanged);
+    EXPECT_TRUE(platform::FileExists(years));
+    EXPECT_FALSE(WriteArchiveIndexFrom(dir.Dir(), m, true).Unchanged);
+}
+
 TEST(IndexPages, NavigationLinksAreRelativeToThePage) {
     EXPECT_EQ(ArchiveLinkMarkup(ArchiveLink::Index, 1, "", false), "../index.htm");
     const std::string prev = ArchiveLinkMarkup(ArchiveLink::PrevByDate, 1, "<Back>", true);
