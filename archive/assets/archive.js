@@ -103,10 +103,19 @@
   function pageOf(y, r) { return r[0].charAt(0) === "/" ? r[0].substring(1) : y + "/" + r[0]; }
   var B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   var LAST = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdef", MORE = "ghijklmnopqrstuvwxyz0123456789+/";
+  /* By character code: its value in B64, and as a digit of a difference (0-31 ends a
+     number, 32-63 is a leading digit plus 32). */
+  var B64V = new Int8Array(128), DIGV = new Int8Array(128);
+  for (var ci = 0; ci < 64; ci++) { B64V[B64.charCodeAt(ci)] = ci; DIGV[(LAST + MORE).charCodeAt(ci)] = ci; }
 
-  /* The places (in its year) of the mails holding word, or a word starting with it. */
-  function postings(list, word, prefix) {
+  /* The places (in its year of `size` mails) of the mails holding word, or a word starting
+     with it, in order. */
+  function postings(list, word, prefix, size) {
     var out = [], key = "|" + word, at = list.indexOf(key);
+    /* Words begun alike may share mails: marks in a byte per mail, read out in order (a
+       common start of a word matches tens of thousands of places a year). */
+    var seen = prefix ? new Uint8Array(size) : null;
+    function add(v) { if (seen) seen[v] = 1; else out.push(v); }
     while (at >= 0) {
       var end = list.indexOf("|", at + 1), sep = at + 1;
       while (list[sep] !== ":" && list[sep] !== "=") sep++;
@@ -116,22 +125,19 @@
         /* Differences in base 32: a digit of LAST ends a number, one of MORE goes on. */
         var v = 0, d = 0;
         for (var k = sep + 1; k < end; k++) {
-          var c = LAST.indexOf(list[k]);
-          if (c >= 0) { v += d * 32 + c; out.push(v); d = 0; } else d = d * 32 + MORE.indexOf(list[k]);
+          var c = DIGV[list.charCodeAt(k)];
+          if (c < 32) { v += d * 32 + c; add(v); d = 0; } else d = d * 32 + c - 32;
         }
       } else {
         for (var b = sep + 1; b < end; b++) {
-          var bits = B64.indexOf(list[b]), base = (b - sep - 1) * 6;
-          for (var j = 0; j < 6; j++) if (bits & (1 << j)) out.push(base + j);
+          var bits = B64V[list.charCodeAt(b)], base = (b - sep - 1) * 6;
+          if (bits) for (var j = 0; j < 6; j++) if (bits & (1 << j)) add(base + j);
         }
       }
       if (!prefix || !list.startsWith(key, end)) break;
       at = end;
     }
-    if (prefix) {
-      out.sort(function (a, b) { return a - b; });
-      out = out.filter(function (v, k) { return k === 0 || out[k - 1] !== v; });
-    }
+    if (seen) for (var i = 0; i < size; i++) if (seen[i]) out.push(i);
     return out;
   }
   function intersect(a, b) {
@@ -172,7 +178,8 @@
         return Promise.all(Object.keys(need).map(function (n) { return load("data/w" + y + "-" + n + ".js"); })).then(function () {
           var found = null;
           for (var t = 0; t < terms.length; t++) {
-            var p = postings(db.words[y + "-" + wordShard(terms[t], files)] || "", terms[t], open && t === terms.length - 1);
+            var p = postings(db.words[y + "-" + wordShard(terms[t], files)] || "", terms[t], open && t === terms.length - 1,
+                             yearOf(y)[1]);
             found = found === null ? p : intersect(found, p);
             if (!found.length) break;
           }
