@@ -76,10 +76,13 @@ public:
     }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
+    // The text is read where it is, not copied: every caller keeps it alive until the
+    // statement has stepped and is reset (the destructor resets a kept one).
     Statement& Text(int i, const std::string& v) {
-        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
         return *this;
     }
+    Statement& Text(int i, std::string&& v) = delete; // would be gone before the step
     Statement& Real(int i, double v) {
         sqlite3_bind_double(stmt_, i, v);
         return *this;
