@@ -137,11 +137,10 @@ Manifest::Manifest(const std::string& root) {
     try {
         // The write-ahead log keeps a killed run's committed batches and lets a reader (a
         // rebuild of the index) work beside a writer.
-        // Large pages for a new archive (an existing one keeps its own): a run writes its
-        // rows in a few big writes rather than thousands of small ones, and the index reads
-        // them back the same way. Statement journals (a replaced row drops its files) and
-        // sorts stay in memory instead of going through temporary files.
-        Exec("PRAGMA page_size=65536");
+        // Statement journals (a replaced row drops its files) and sorts stay in memory
+        // instead of going through temporary files. The pages keep SQLite's own size: larger
+        // ones save writes but cost more per row, and make even an empty archive too big
+        // for a nearly full disk.
         Exec("PRAGMA temp_store=MEMORY");
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
