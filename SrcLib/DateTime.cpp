@@ -24,10 +24,23 @@ using platform::calendar::DaysFromCivil;
 
 const long long kEpochOffset = DaysFromCivil(1899, 12, 30); // date value 0 in days since 1970
 
+// value in at least width digits, zeros in front. Every page name and date on a page passes
+// here several times, so the usual case is written out rather than formatted.
 std::string Pad(int value, int width) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", width, value);
-    return buf;
+    if (value < 0 || width > 10) {
+        std::snprintf(buf, sizeof buf, "%0*d", width, value);
+        return buf;
+    }
+    char* end = buf + sizeof buf;
+    char* q = end;
+    unsigned v = static_cast<unsigned>(value);
+    do {
+        *--q = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (end - q < width) *--q = '0';
+    return std::string(q, end);
 }
 
 bool HasAmPm(std::string_view pattern) {

@@ -80,10 +80,13 @@ public:
     }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
+    // The text is read where it is, not copied: every caller keeps it alive until the
+    // statement has stepped and is reset (the destructor resets a kept one).
     Statement& Text(int i, const std::string& v) {
-        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
         return *this;
     }
+    Statement& Text(int i, std::string&& v) = delete; // would be gone before the step
     Statement& Real(int i, double v) {
         sqlite3_bind_double(stmt_, i, v);
         return *this;
@@ -138,6 +141,11 @@ Manifest::Manifest(const std::string& root) {
     try {
         // The write-ahead log keeps a killed run's committed batches and lets a reader (a
         // rebuild of the index) work beside a writer.
+        // Statement journals (a replaced row drops its files) and sorts stay in memory
+        // instead of going through temporary files. The pages keep SQLite's own size: larger
+        // ones save writes but cost more per row, and make even an empty archive too big
+        // for a nearly full disk.
+        Exec("PRAGMA temp_store=MEMORY");
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA foreign_keys=ON");
@@ -255,15 +263,17 @@ std::string Manifest::Fingerprint() {
 }
 
 std::string Manifest::Note(const std::string& key) {
+    const std::string name = "note:" + key;
     Statement q(db_, "SELECT value FROM meta WHERE key = ?");
-    q.Text(1, "note:" + key);
+    q.Text(1, name);
     return q.Step() ? q.ColumnText(0) : std::string();
 }
 
 void Manifest::SetNote(const std::string& key, const std::string& value) {
     Commit();
+    const std::string name = "note:" + key;
     Statement q(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)");
-    q.Text(1, "note:" + key).Text(2, value);
+    q.Text(1, name).Text(2, value);
     q.Step();
 }
 

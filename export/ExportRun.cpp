@@ -20,6 +20,8 @@
 #include "template/PageProducer.h"
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <fstream>
 #include <mutex>
@@ -87,6 +89,23 @@ std::string PageFileName(double mailTime, const std::string& subject, NameScript
 
 namespace {
 
+// The first position from i on that may end a line: a byte below 14 (CR, LF, NUL, and the
+// rare other controls, which the caller passes over). Eight bytes at a time: every page is
+// cut into lines here, and most of a page is long runs of text.
+std::size_t NextLineEndCandidate(std::string_view text, std::size_t i) {
+    const std::size_t n = text.size();
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    while (n - i >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        // Not zero exactly when some byte of the word is below 14; the caller then goes
+        // through the word a byte at a time.
+        if ((word - 14 * kOnes) & ~word & kHigh) break;
+        i += 8;
+    }
+    return i;
+}
+
 // Calls f with each line of the text as SplitPageLines cuts it.
 template <typename F>
 void ForEachPageLine(std::string_view text, F&& f) {
@@ -94,6 +113,8 @@ void ForEachPageLine(std::string_view text, F&& f) {
     const std::size_t n = text.size();
     std::size_t i = 0;
     for (; i < n; ++i) {
+        i = NextLineEndCandidate(text, i);
+        if (i >= n) break;
         const char c = text[i];
         if (c == '\0') break;
         if (c == '\r' || c == '\n') {

@@ -3,6 +3,9 @@
 #include "platform/Cp1252.h"
 #include "platform/Unicode.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quillmark {
 
 namespace {
@@ -35,11 +38,22 @@ void AppendReference(std::string& out, char32_t ch) {
     out += ';';
 }
 
-bool IsAscii(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
+// How many bytes from `from` on are ASCII, eight at a time: mail text is mostly ASCII, and
+// every value on a page is looked at here.
+std::size_t AsciiRun(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    const std::size_t n = text.size();
+    while (n - i >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080ull) break;
+        i += 8;
+    }
+    while (i < n && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    return i - from;
 }
+
+bool IsAscii(std::string_view text) { return AsciiRun(text, 0) == text.size(); }
 
 } // namespace
 
@@ -74,8 +88,9 @@ void AppendInPageCharset(std::string& out, std::string_view utf8, PageCharset ch
         // Our own text is valid UTF-8 already; a stray bad byte still must not reach a page
         // that declares UTF-8.
         for (std::size_t i = 0; i < utf8.size();) {
-            if (static_cast<unsigned char>(utf8[i]) < 0x80) {
-                out += utf8[i++];
+            if (const std::size_t run = AsciiRun(utf8, i)) {
+                out.append(utf8.substr(i, run));
+                i += run;
                 continue;
             }
             const std::size_t start = i;
@@ -88,8 +103,9 @@ void AppendInPageCharset(std::string& out, std::string_view utf8, PageCharset ch
         return;
     }
     for (std::size_t i = 0; i < utf8.size();) {
-        if (static_cast<unsigned char>(utf8[i]) < 0x80) {
-            out += utf8[i++];
+        if (const std::size_t run = AsciiRun(utf8, i)) {
+            out.append(utf8.substr(i, run));
+            i += run;
             continue;
         }
         char32_t ch = NextUtf8(utf8, i);

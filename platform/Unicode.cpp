@@ -132,12 +132,61 @@ std::u16string Utf16FromUtf8(std::string_view text) {
 }
 
 std::string Utf8FromUtf16(std::u16string_view text) {
+    // Written in place, then cut to length. Room for one byte per unit first (ASCII, most
+    // of any mail); at the first unit beyond ASCII room for three per unit left (a pair of
+    // units gives four bytes, a lone surrogate the three of U+FFFD). Every mail text comes
+    // through here, the bodies too, so ASCII goes four units at a time.
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t ch = unicode::NextUtf16(text, i);
-        unicode::AppendUtf8(out, ch == unicode::kBad ? 0xFFFD : ch);
+    out.resize(text.size());
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    bool widened = false;
+    const char16_t* p = text.data();
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        while (n - i >= 4) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if (word & 0xFF80FF80FF80FF80ull) break;
+            o[0] = static_cast<unsigned char>(p[i]);
+            o[1] = static_cast<unsigned char>(p[i + 1]);
+            o[2] = static_cast<unsigned char>(p[i + 2]);
+            o[3] = static_cast<unsigned char>(p[i + 3]);
+            o += 4;
+            i += 4;
+        }
+        if (i == n) break;
+        const char16_t u = p[i];
+        if (u < 0x80) {
+            *o++ = static_cast<unsigned char>(u);
+            ++i;
+            continue;
+        }
+        if (!widened) {
+            const std::size_t at = static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out.data()));
+            out.resize(at + (n - i) * 3);
+            o = reinterpret_cast<unsigned char*>(out.data()) + at;
+            widened = true;
+        }
+        if (u < 0x800) {
+            *o++ = static_cast<unsigned char>(0xC0 | (u >> 6));
+            *o++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            ++i;
+        } else {
+            char32_t ch = unicode::NextUtf16(text, i);
+            if (ch == unicode::kBad) ch = 0xFFFD;
+            if (ch < 0x10000) {
+                *o++ = static_cast<unsigned char>(0xE0 | (ch >> 12));
+                *o++ = static_cast<unsigned char>(0x80 | ((ch >> 6) & 0x3F));
+                *o++ = static_cast<unsigned char>(0x80 | (ch & 0x3F));
+            } else {
+                *o++ = static_cast<unsigned char>(0xF0 | (ch >> 18));
+                *o++ = static_cast<unsigned char>(0x80 | ((ch >> 12) & 0x3F));
+                *o++ = static_cast<unsigned char>(0x80 | ((ch >> 6) & 0x3F));
+                *o++ = static_cast<unsigned char>(0x80 | (ch & 0x3F));
+            }
+        }
     }
+    out.resize(static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out.data())));
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "outlook/mailbox/HeaderRepair.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace quillmark::outlook::mailbox {
@@ -311,12 +312,27 @@ private:
     };
 
     // The next boundary line of any open multipart from pos on (pos is a line start).
+    // Where "\n--" is first found from at on. Looked for by its dashes, which base64 never
+    // holds and text seldom does: a search by line breaks would stop at every line.
+    std::size_t FindLineDashes(std::size_t at) const {
+        const char* data = s_.data();
+        const std::size_t n = s_.size();
+        for (std::size_t p = at + 1; p + 1 < n;) {
+            const void* dash = std::memchr(data + p, '-', n - 1 - p);
+            if (!dash) return std::string::npos;
+            p = static_cast<std::size_t>(static_cast<const char*>(dash) - data);
+            if (data[p - 1] == '\n' && data[p + 1] == '-') return p - 1;
+            ++p;
+        }
+        return std::string::npos;
+    }
+
     bool NextDelimiter(std::size_t pos, const std::vector<std::string>& boundaries, Delimiter& d) const {
         std::size_t at = pos;
         bool atLineStart = true;
         while (at < s_.size()) {
             if (!atLineStart) {
-                const std::size_t hit = s_.find("\n--", at);
+                const std::size_t hit = FindLineDashes(at);
                 if (hit == std::string::npos) return false;
                 at = hit + 1;
             }

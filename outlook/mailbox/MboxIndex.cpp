@@ -141,6 +141,13 @@ void MboxIndexer::Feed(const char* data, std::size_t size) {
             Line(pending_, pendingStart_, next);
             pending_.clear();
             pendingTooLong_ = false;
+        } else if (const char first = end > pos ? data[pos] : '\r';
+                   first != 'F' && first != '\r' && first != ' ' && first != '\t') {
+            // Neither empty nor blank nor a "From " line (most lines: text and base64): only
+            // the state moves on, as Line would move it.
+            if (!open_) sawContent_ = true;
+            prevEmpty_ = false;
+            prevLineStart_ = offset_ + pos;
         } else {
             Line(std::string_view(data + pos, std::min(end - pos, LineHead)), offset_ + pos, next);
         }

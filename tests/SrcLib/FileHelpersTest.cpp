@@ -154,6 +154,33 @@ TEST(Crc32Update, AgreesWithTheBitwiseDefinition) {
     }
 }
 
+// Long blocks take the wide step where the processor has one: every length from 0 to 600
+// (the wide step starts at 256, in steps of 16, the rest by table), at every alignment, and
+// split in two at a few places, against the bit-by-bit definition.
+TEST(Crc32Update, LongBlocksAgreeWithTheBitwiseDefinition) {
+    auto bitwise = [](const unsigned char* p, std::size_t n) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < n; ++i) {
+            crc ^= p[i];
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    std::string buffer(600 + 16, '\0');
+    for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<char>((i * 2654435761u) >> 13);
+    for (std::size_t len = 0; len <= 600; ++len)
+        for (std::size_t align : {0, 1, 7, 15}) {
+            const auto* p = reinterpret_cast<const unsigned char*>(buffer.data()) + align;
+            const std::uint32_t want = bitwise(p, len);
+            ASSERT_EQ(~Crc32Update(p, len, 0xFFFFFFFFu), want) << "length " << len << " align " << align;
+            for (std::size_t cut : {std::size_t{1}, len / 2, len >= 300 ? len - 257 : 0}) {
+                if (cut > len) continue;
+                const std::uint32_t crc = Crc32Update(p, cut, 0xFFFFFFFFu);
+                ASSERT_EQ(~Crc32Update(p + cut, len - cut, crc), want) << "length " << len << " cut " << cut;
+            }
+        }
+}
+
 TEST(CreateDirectoryPath, Cases) {
     TempDir dir;
     EXPECT_FALSE(CreateDirectoryPath(""));

@@ -48,6 +48,30 @@ TEST(Manifest, RowsSurviveReopeningAndStoresAreKeptApart) {
     EXPECT_EQ(all[2].Subject, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 a");
 }
 
+// Oldest received first; rows of one time in the order they were recorded (a mail recorded
+// again counts from then), each with its own files.
+TEST(Manifest, RowsOfOneTimeKeepTheOrderTheyWereRecordedIn) {
+    TempDir dir;
+    Manifest m(dir.Dir());
+    const struct {
+        const char* Id;
+        double Received;
+    } rows[] = {{"late", 9}, {"x", 5}, {"early", 1}, {"y", 5}, {"z", 5}, {"x", 5}};
+    for (const auto& r : rows) {
+        ManifestMail row = Row("S1", r.Id, r.Received);
+        row.Files = {{std::string("atts/") + r.Id + ".pdf", 1, 0, false}};
+        m.Record(row);
+    }
+    const auto all = m.All();
+    std::vector<std::string> order;
+    for (const auto& mail : all) {
+        order.push_back(mail.Identity);
+        ASSERT_EQ(mail.Files.size(), 1u) << mail.Identity;
+        EXPECT_EQ(mail.Files[0].Path, "atts/" + mail.Identity + ".pdf");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"early", "y", "z", "x", "late"}));
+}
+
 TEST(Manifest, AMailExportedAgainHasOneRowWithItsLatestFiles) {
     TempDir dir;
     Manifest m(dir.Dir());

@@ -44,6 +44,32 @@ TEST(SplitPageLines, LineEndsAndNul) {
     }
 }
 
+// Lines are found eight bytes at a time: a break, a NUL, or a byte that only looks like one
+// to the wide test (a tab, a form feed, a letter beyond ASCII) at every position of a long
+// text must cut it as one byte at a time does.
+TEST(SplitPageLines, EveryPositionOfALongText) {
+    auto oneAtATime = [](const std::string& text) {
+        std::vector<std::string> lines;
+        std::size_t start = 0, i = 0;
+        for (; i < text.size() && text[i] != '\0'; ++i)
+            if (text[i] == '\r' || text[i] == '\n') {
+                lines.push_back(text.substr(start, i - start));
+                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+                start = i + 1;
+            }
+        if (i > start) lines.push_back(text.substr(start, i - start));
+        return lines;
+    };
+    const std::string pieces[] = {"\r", "\n", "\r\n", std::string(1, '\0'), "\t", "\f", "\x0d\x0d", "\xC3\xA5", "\x0e"};
+    for (const auto& piece : pieces)
+        for (std::size_t at = 0; at <= 20; ++at) {
+            const std::string text = std::string(at, 'x') + piece + std::string(23, 'y') + piece + "z";
+            std::vector<std::string> lines;
+            SplitPageLines(text, lines);
+            EXPECT_EQ(lines, oneAtATime(text)) << "at " << at << " piece " << static_cast<int>(piece[0]);
+        }
+}
+
 TEST(AddFooter, PiecesAndEmptyIdentity) {
     std::vector<std::string> lines{"<body>", "</BODY>"};
     AddFooter(lines, AppIdentity{});

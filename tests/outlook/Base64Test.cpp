@@ -52,7 +52,8 @@ TEST(Base64, AgreesWithGMimeOnCleanText) {
     for (std::size_t length = 0; length < 200; ++length) {
         std::string bytes(length, '\0');
         for (auto& b : bytes) b = static_cast<char>(random());
-        for (auto layout : {std::pair<std::size_t, const char*>{76, "\r\n"}, {76, "\n"}, {4, " "}, {1000, ""}}) {
+        for (auto layout : {std::pair<std::size_t, const char*>{76, "\r\n"}, {76, "\n"}, {4, " "}, {1000, ""},
+                            {6, "\r\n"}, {10, "\n"}, {9, "\r\n"}}) {
             const std::string text = Encode(bytes, layout.first, layout.second);
             bool bad = true;
             const std::string ours = DecodeBase64(text, &bad);

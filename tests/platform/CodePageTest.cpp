@@ -37,6 +37,26 @@ TEST(CodePage, Utf8ToUtf16AtEveryPositionOfAnAsciiRun) {
             }
 }
 
+// And back, four units at a time: a unit beyond ASCII (two and three bytes, a pair, a lone
+// half of a pair, one at the very end) at every position of such a run, and several in one
+// text, must come out as one character at a time would.
+TEST(CodePage, Utf16ToUtf8AtEveryPositionOfAnAsciiRun) {
+    const std::u16string pieces[] = {u"\u00e5", u"\u20ac", u"\U0001F600", std::u16string(1, char16_t(0xD800)),
+                                     std::u16string(1, char16_t(0xDC00)), u"\u007f", u"\u0080\u07ff\u0800\uffff",
+                                     u""};
+    for (const auto& piece : pieces)
+        for (std::size_t before = 0; before <= 9; ++before)
+            for (std::size_t after : {0, 1, 3, 4, 5}) {
+                const std::u16string text = std::u16string(before, u'a') + piece + std::u16string(after, u'z') + piece;
+                std::string expected;
+                for (std::size_t i = 0; i < text.size();) {
+                    const char32_t ch = unicode::NextUtf16(text, i);
+                    unicode::AppendUtf8(expected, ch == unicode::kBad ? 0xFFFD : ch);
+                }
+                EXPECT_EQ(Utf8FromUtf16(text), expected) << before << " " << after << " " << piece.size();
+            }
+}
+
 TEST(CodePage, CaseMapping) {
     const std::pair<unsigned char, unsigned char> pairs[] = {
         {'A', 'a'}, {'Z', 'z'}, {0xC4, 0xE4}, {0xC0, 0xE0}, {0xDE, 0xFE}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8E, 0x9E},
