@@ -22,6 +22,8 @@ bool ArchiveLinkFromTag(const std::string& name, ArchiveLink& link) {
     return false;
 }
 
+bool ArchiveLinkNeedsScript(ArchiveLink link) { return link != ArchiveLink::Index && link != ArchiveLink::Root; }
+
 std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& label, bool withScript) {
     std::string up;
     for (int i = 0; i < depth; ++i) up += "../";
@@ -43,7 +45,7 @@ std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& la
     case ArchiveLink::Index: return index;
     case ArchiveLink::Thread:
         return "<div class=\"qm-thread\" data-qm=\"thread\"></div>" + (withScript ? script : std::string());
-    case ArchiveLink::Script: return script;
+    case ArchiveLink::Script: return withScript ? script : std::string();
     case ArchiveLink::Root: return up;
     }
     return {};

@@ -26,4 +26,8 @@ bool ArchiveLinkFromTag(const std::string& lowerName, ArchiveLink& link);
 // links need the script once in the page: withScript adds it (the first link of a page).
 std::string ArchiveLinkMarkup(ArchiveLink link, int depth, const std::string& label, bool withScript);
 
+// True for the links that work through the script (and for Script itself): a page that has
+// one of them needs the script once.
+bool ArchiveLinkNeedsScript(ArchiveLink link);
+
 } // namespace quillmark

@@ -740,6 +740,7 @@ bool ExportRun::ExportPage(const ExportInputs& inputs, int index, double mailTim
     auto& tags = impl_->Tags;
     tags.CurrentMailItem = CurrentMailItem;
     tags.YearDir = YearDir;
+    *tags.ArchiveScriptInPage = false;
 
     ExportFailure failure;
     failure.Index = index;

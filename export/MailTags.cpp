@@ -305,7 +305,10 @@ void PPMailHTMLTag(const MailTagContext& context, const std::string& tagString, 
     // a year's folder below the root, or below a subfolder's place.
     ArchiveLink link;
     if (!entry && ArchiveLinkFromTag(name, link)) {
-        replaceText = ArchiveLinkMarkup(link, context.PageDepth, tagParams.empty() ? std::string() : tagParams.front(), true);
+        const bool script = ArchiveLinkNeedsScript(link);
+        replaceText = ArchiveLinkMarkup(link, context.PageDepth, tagParams.empty() ? std::string() : tagParams.front(),
+                                        script && !*context.ArchiveScriptInPage);
+        if (script) *context.ArchiveScriptInPage = true;
         return;
     }
 #endif

@@ -43,6 +43,9 @@ struct MailTagContext {
     PageCharset Charset = PageCharset::Windows1252;
     // What <#HTMLBody> has shown of the current mail, for the tags after it on the page.
     std::shared_ptr<HtmlBodyState> HtmlBody = std::make_shared<HtmlBodyState>();
+    // The archive's script is in the page already: the first navigation tag of a page brings
+    // it, the others leave it out. The run clears it before each page.
+    std::shared_ptr<bool> ArchiveScriptInPage = std::make_shared<bool>(false);
 };
 
 enum class MailTagKind {

@@ -29,6 +29,25 @@ TEST(NavTags, LinksComeFromTheHandlerInAnyCase) {
     EXPECT_NE(Expand("PrevByDay").find("tag not found"), std::string::npos);
 }
 
+TEST(NavTags, ThePageGetsTheScriptOnceWhateverTheTagsAndTheirOrder) {
+    MailTagContext context;
+    auto expand = [&](const std::string& tag) {
+        std::vector<std::string> params;
+        std::string out;
+        PPMailHTMLTag(context, tag, params, out);
+        return out;
+    };
+    const std::string script = "<script src=\"../_archive/assets/archive.js\"";
+    EXPECT_EQ(expand("ArchiveIndex").find(script), std::string::npos); // a link of its own: no script
+    EXPECT_NE(expand("PrevByDate").find(script), std::string::npos);
+    for (const char* tag : {"NextByDate", "PrevInThread", "NextInThread", "Thread", "ArchiveScript"})
+        EXPECT_EQ(expand(tag).find(script), std::string::npos) << tag;
+    // The next page: the first tag that needs it brings it again.
+    *context.ArchiveScriptInPage = false;
+    EXPECT_NE(expand("Thread").find(script), std::string::npos);
+    EXPECT_EQ(expand("NextByDate").find(script), std::string::npos);
+}
+
 TEST(NavTags, TheBrowseTemplateIsUtf8AndUsesThem) {
     const std::string text = BrowseTemplateText();
     EXPECT_NE(text.find("<meta charset=\"utf-8\">"), std::string::npos);
