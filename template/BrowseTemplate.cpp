@@ -21,7 +21,7 @@ std::vector<std::string> BrowseTemplateLines() {
         " .head td, .head th { border: 0; padding: .15rem .5rem .15rem 0; }",
         " .head small { color: #667; }",
         " .head tr:has(td:empty) { display: none; }", // a row closed right after its value: no Cc, no row
-        " .body { overflow-wrap: anywhere; line-height: 1.5;"
+        " .body { overflow-wrap: anywhere; line-height: 1.5; margin-top: .8rem;"
         " background: #fafafc; border: 1px solid #e4e4ec; border-radius: 6px; padding: .8rem; overflow-x: auto; }",
         " .body blockquote { margin: .3rem 0 .3rem .4rem; padding-left: .8rem; border-left: 3px solid #c8c8d8; color: #445; }",
         " .atts:not(:has(a)), .thread:not(:has(li)) { display: none; }",
