@@ -47,7 +47,7 @@ const char* const kMonthNames[] = {"January", "February", "March",     "April", 
 
 // ---- text ----
 
-std::uint32_t NextCodePoint(const std::string& s, std::size_t& i) {
+std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
     const auto b = static_cast<unsigned char>(s[i]);
     auto cont = [&](std::size_t k) { return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80; };
     if (b < 0x80) {
@@ -124,7 +124,7 @@ constexpr std::size_t kMinWord = 2, kMaxWord = 40;
 // The word-list file of a word: from its first two code points (every word has two), the
 // same sum as wordShard in archive.js. A prefix of two letters or more falls in the file of
 // every word it starts.
-std::size_t WordShard(const std::string& word, std::size_t shards) {
+std::size_t WordShard(std::string_view word, std::size_t shards) {
     std::size_t i = 0;
     const std::uint32_t a = NextCodePoint(word, i);
     const std::uint32_t b = i < word.size() ? NextCodePoint(word, i) : 0;
@@ -223,21 +223,6 @@ private:
     std::vector<std::uint32_t> starts_; // where each word begins in chars_
     std::vector<std::vector<int>> places_;
 };
-
-// JavaScript reads U+2028 and U+2029 as line ends, which a string literal must not hold.
-std::string JsLineSafe(const std::string& text) {
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 3, "\xE2\x80\xA8") == 0 || text.compare(i, 3, "\xE2\x80\xA9") == 0) {
-            safe += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-            i += 2;
-        } else {
-            safe += text[i];
-        }
-    }
-    return safe;
-}
 
 // ---- writing ----
 
@@ -475,12 +460,13 @@ DataFiles MakeYearWords(int year, const std::vector<Entry*>& list) {
     const std::size_t shards =
         std::clamp<std::size_t>((total + kWordBytesPerShard - 1) / kWordBytesPerShard, 1, kMaxWordShards);
     std::vector<std::string> lists(shards);
-    for (std::size_t n = 0; n < sorted.size(); ++n) lists[WordShard(std::string(words.Word(sorted[n])), shards)] += entries[n];
+    for (std::size_t n = 0; n < sorted.size(); ++n) lists[WordShard(words.Word(sorted[n]), shards)] += entries[n];
     for (std::size_t k = 0; k < shards; ++k)
-        // The words are letters and digits only, so the string needs no escapes but those
-        // for the two line ends.
+        // The words are letters and digits only (IsWordChar leaves out quotes, backslashes and
+        // the line and paragraph separators, U+2028 and U+2029, that a script reads as line
+        // ends), so the string needs no escapes.
         out.emplace_back("data/w" + ys + "-" + std::to_string(k) + ".js",
-                               "QM.words(" + ys + "," + std::to_string(k) + ",\"|" + JsLineSafe(lists[k]) + "\");\n");
+                         "QM.words(" + ys + "," + std::to_string(k) + ",\"|" + lists[k] + "\");\n");
     return out;
 }
 
@@ -846,11 +832,9 @@ namespace {
 constexpr int kIndexLayout = 2;
 
 std::string IndexMadeOf(Manifest& manifest) {
-    std::uint64_t h = 14695981039346656037ULL; // FNV-1a
-    for (const std::string* asset : {&ArchiveJs(), &ArchiveCss()})
-        for (char c : *asset) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "layout %d, assets %016llx, rows ", kIndexLayout, static_cast<unsigned long long>(h));
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "layout %d, assets %08x %08x, rows ", kIndexLayout,
+                  static_cast<unsigned>(Crc32(ArchiveJs())), static_cast<unsigned>(Crc32(ArchiveCss())));
     return buf + manifest.Fingerprint();
 }
 
